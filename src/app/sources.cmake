@@ -1,0 +1,3 @@
+target_sources(orvelia_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/messages.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/patch_run.cpp)

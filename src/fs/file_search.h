@@ -1,0 +1,30 @@
+// Resumable depth-first search of the folder tree below the current directory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// Listing slots: the walk goes at most MAX_SEARCH_DEPTH - 1 levels below the folder
+// where it began; deeper folders are not entered.
+inline constexpr std::uint32_t MAX_SEARCH_DEPTH = 256;
+// Size of the buffer the current directory is read into while walking.
+inline constexpr std::uint32_t SEARCH_DIRECTORY_BUFFER = 1000;
+
+// The one process-wide search state, kept between calls.
+struct SearchState {
+    std::uint32_t depth;
+    ListingHandle listing_handles[MAX_SEARCH_DEPTH];
+};
+
+// Returns 1 and writes "<current directory><separator><name>" into `out` (at most
+// `out_capacity` bytes, terminator included) when a file with `extension` is found;
+// the current directory is then the file's folder. Returns 0 when the walk is over:
+// the state is idle again and the current directory is where the walk began.
+// `extension` is "*" for every file, or a lower-case extension without its dot.
+// A file whose full path does not fit `out` is passed over.
+int find_next_file(char* out, std::size_t out_capacity, const char* extension);
+
+// The state, for tests that check the walk returns to idle.
+const SearchState& search_state();

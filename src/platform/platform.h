@@ -1,0 +1,88 @@
+// The operating system, as the rest of the program sees it.
+//
+// Windows builds call the real directory services (FindFirstFileA, FindNextFileA,
+// FindClose, GetCurrentDirectoryA, SetCurrentDirectoryA) and the C runtime's
+// low-level and stdio file functions. Linux builds put a small POSIX layer in
+// their place with the same contract. Nothing else in the program includes an
+// operating-system header.
+//
+// Sizes and offsets are 64-bit here: disc images are larger than 2 GiB, and the
+// C runtime's 32-bit _filelength turns a 2.6 GB image into a negative number.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#ifdef _WIN32
+inline constexpr char PATH_SEPARATOR = '\\';
+#else
+inline constexpr char PATH_SEPARATOR = '/';
+#endif
+
+// ---- Directory listings -------------------------------------------------------
+
+// Longest entry name a listing hands back, terminator included (MAX_PATH on
+// Windows; NAME_MAX + 1 = 256 on Linux fits too).
+inline constexpr std::size_t LISTING_NAME_CAPACITY = 260;
+
+struct ListingEntry {
+    char name[LISTING_NAME_CAPACITY];
+    bool is_directory;  // the directory attribute (0x10)
+    bool is_link;       // a symbolic link or reparse point: never descended into
+};
+
+using ListingHandle = std::intptr_t;
+inline constexpr ListingHandle LISTING_NONE = -1;
+
+// Opens a listing of every entry of the current directory ("*", with "." and ".."
+// and hidden entries) and fills `entry` with its first entry. LISTING_NONE when the
+// folder cannot be listed.
+ListingHandle platform_open_listing(ListingEntry* entry);
+// Next entry of an open listing; false when there is none left.
+bool platform_next_entry(ListingHandle listing, ListingEntry* entry);
+void platform_close_listing(ListingHandle listing);
+
+// Writes the current directory and its terminator into `buffer`. Returns its length,
+// or 0 when it cannot be read or does not fit in `capacity` bytes (nothing is then
+// written past the buffer).
+std::uint32_t platform_get_current_directory(char* buffer, std::uint32_t capacity);
+bool platform_set_current_directory(const char* path);
+
+// ---- Low-level descriptors ----------------------------------------------------
+
+enum FileOpenMode {
+    OPEN_READ_ONLY = 0,             // existing file, reading
+    OPEN_WRITE_ONLY = 1,            // existing file, writing, no create or truncate
+    OPEN_READ_WRITE = 2,            // existing file, both
+    OPEN_CREATE_TRUNCATE = 3,       // create, or truncate to 0, for writing
+};
+
+// All binary: no byte is translated. A descriptor, or -1 on failure.
+int platform_open(const char* path, FileOpenMode mode);
+// Reads up to `count` bytes; fewer only at the end of the file. -1 on failure.
+std::int64_t platform_read(int fd, void* buffer, std::uint32_t count);
+// Writes `count` bytes; returns the number written (fewer means failure), -1 on failure.
+std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count);
+// origin is SEEK_SET, SEEK_CUR or SEEK_END. The new position, or -1 on failure.
+std::int64_t platform_seek(int fd, std::int64_t offset, int origin);
+// 0 on success.
+int platform_close(int fd);
+// The file's exact length, -1 on failure; the position is not moved.
+std::int64_t platform_file_length(int fd);
+// Deletes a file; 0 on success.
+int platform_remove(const char* path);
+
+// ---- Streams (the patch driver's files) ---------------------------------------
+
+std::FILE* platform_fopen(const char* path, const char* mode);
+std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream);
+std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream);
+// 64-bit positioning; 0 on success.
+int platform_fseek(std::FILE* stream, std::int64_t offset, int origin);
+// The position, or -1.
+std::int64_t platform_ftell(std::FILE* stream);
+// 0 on success; a failure to flush buffered bytes is a failure.
+int platform_fclose(std::FILE* stream);
+// Size of an open stream's file from its status; 0 on success.
+int platform_fstat_size(std::FILE* stream, std::int64_t* size);
