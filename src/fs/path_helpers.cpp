@@ -46,12 +46,13 @@ void strip_directories(char* path) {
 
 void cut_last_component(char* path) {
     const std::size_t length = std::strlen(path);
-    const std::size_t separator = last_separator(path, length, 1);
+    const std::size_t separator = last_separator(path, length, 0);
     if (separator == length) return;
-    // Keep the separator of a drive root: "C:\sub" becomes "C:\", not the bare "C:"
-    // (which would name the drive's own current folder).
-    const bool drive_root = separator == 2 && path[1] == ':';
-    path[drive_root ? separator + 1 : separator] = '\0';
+    // A root keeps its separator: "/sub" becomes "/", and "C:\sub" becomes "C:\", not
+    // the bare "C:" (which would name the drive's own current folder). A root itself
+    // stays as it is.
+    const bool root = separator == 0 || (separator == 2 && path[1] == ':');
+    path[root ? separator + 1 : separator] = '\0';
 }
 
 bool join_path(char* out, std::size_t capacity, const char* folder, const char* name) {

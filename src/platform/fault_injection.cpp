@@ -87,15 +87,20 @@ void arm_from_environment() {
     }
 }
 
+void read_environment_once() {
+    if (g_faults.environment_read) return;
+    g_faults.environment_read = true;
+    arm_from_environment();
+}
+
 }  // namespace
 
-void fault_injection_reset() {
-    g_faults = FaultTable{};
-    g_faults.environment_read = true;
-}
+void fault_injection_reset() { g_faults = FaultTable{}; }
 
 void fault_injection_arm(FaultOperation op, std::uint64_t nth, FaultKind kind) {
     if (op < 0 || op >= FAULT_OPERATION_COUNT) return;
+    // The environment is read first, so that a fault armed here takes precedence.
+    read_environment_once();
     g_faults.armed[op] = ArmedFault{nth, kind};
 }
 
@@ -105,10 +110,7 @@ std::uint64_t fault_injection_count(FaultOperation op) {
 }
 
 FaultAction fault_injection_next(FaultOperation op) {
-    if (!g_faults.environment_read) {
-        g_faults.environment_read = true;
-        arm_from_environment();
-    }
+    read_environment_once();
     if (op < 0 || op >= FAULT_OPERATION_COUNT) return FAULT_ACTION_NONE;
     const std::uint64_t call = ++g_faults.counts[op];
     const ArmedFault armed = g_faults.armed[op];

@@ -16,8 +16,8 @@ enum FaultAction { FAULT_ACTION_NONE, FAULT_ACTION_FAIL, FAULT_ACTION_SHORT };
 
 #ifdef ORV_FAULT_INJECTION
 
-// Forgets every armed fault and sets every count to 0. The environment variable is
-// then no longer consulted.
+// Forgets every armed fault and sets every count to 0; ORV_FAULT is read again at
+// the next counted call.
 void fault_injection_reset();
 // The `nth` call (1-based, counted since the last reset) of `op` fails or falls
 // short. One armed fault per operation; arming again replaces it. For operations
@@ -26,9 +26,10 @@ void fault_injection_arm(FaultOperation op, std::uint64_t nth, FaultKind kind);
 // How many calls of `op` were made since the last reset.
 std::uint64_t fault_injection_count(FaultOperation op);
 
-// Counts one call of `op` and tells what to do with it. Before the first counted
-// call (unless fault_injection_reset came first) faults are armed from ORV_FAULT,
-// a comma-separated list of "operation:nth:kind", e.g. "write:5:fail,read:3:short".
+// Counts one call of `op` and tells what to do with it. At the first counted call
+// after start-up or a reset (or the first fault_injection_arm, which then takes
+// precedence) faults are armed from ORV_FAULT, a comma-separated list of
+// "operation:nth:kind", e.g. "write:5:fail,read:3:short".
 FaultAction fault_injection_next(FaultOperation op);
 
 inline FaultAction platform_fault(FaultOperation op) { return fault_injection_next(op); }
