@@ -81,18 +81,25 @@ TEST_F(FileSearchTest, VisitsFilesDepthFirstInListingOrderAndReturnsToStart) {
 
 TEST_F(FileSearchTest, ExtensionIsTextAfterLastDotFoldedToLowerCase) {
     for (const char* name : {"GAME.ISO", "game.iso.bak", "disc.tar.xdelta", ".iso", "x.IsO", "noext",
-                             "iso", "trail.", "..iso", "p.XDelta"}) {
+                             "iso", "..iso", "p.XDelta"}) {
         make_file(name);
     }
+#ifndef _WIN32
+    make_file("trail.");  // Windows drops a trailing dot from a file name
+    EXPECT_EQ(walk_all("").size(), 1u);  // the empty extension after the last dot
+#endif
     make_file("folder.iso/inner.txt");  // a folder never matches, whatever its name
 
     EXPECT_EQ(names_of(walk_all("iso")), (std::set<std::string>{"GAME.ISO", ".iso", "x.IsO", "..iso"}));
     EXPECT_EQ(names_of(walk_all("xdelta")), (std::set<std::string>{"disc.tar.xdelta", "p.XDelta"}));
     EXPECT_EQ(names_of(walk_all("bak")), (std::set<std::string>{"game.iso.bak"}));
     EXPECT_EQ(walk_all("is"), std::vector<std::string>{});
-    EXPECT_EQ(names_of(walk_all("*")),
-              (std::set<std::string>{"GAME.ISO", "game.iso.bak", "disc.tar.xdelta", ".iso", "x.IsO", "noext",
-                                     "iso", "trail.", "..iso", "p.XDelta", "inner.txt"}));
+    std::set<std::string> every{"GAME.ISO", "game.iso.bak", "disc.tar.xdelta", ".iso", "x.IsO", "noext",
+                                "iso", "..iso", "p.XDelta", "inner.txt"};
+#ifndef _WIN32
+    every.insert("trail.");
+#endif
+    EXPECT_EQ(names_of(walk_all("*")), every);
     EXPECT_TRUE(search_is_idle());
 }
 
@@ -134,6 +141,9 @@ TEST_F(FileSearchTest, EmptyFoldersYieldNothingAndTheWalkGoesOn) {
 }
 
 TEST_F(FileSearchTest, NeverGoesDeeperThanTheListingSlots) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows refuses folders past MAX_PATH long before 256 levels";
+#endif
     // 300 nested folders with one file each: only depths 0 to MAX_SEARCH_DEPTH - 1 are walked.
     stdfs::path relative;
     for (int level = 0; level <= 300; ++level) {
@@ -150,7 +160,8 @@ TEST_F(FileSearchTest, NeverGoesDeeperThanTheListingSlots) {
 }
 
 TEST_F(FileSearchTest, PathsLongerThanTheBuffersArePassedOver) {
-    const std::string long_name(200, 'n');
+    // The folder itself stays short enough to be entered on every platform (MAX_PATH).
+    const std::string long_name(230 - std::min<std::size_t>(root_.string().size(), 200), 'n');
     make_file("short.iso");
     make_file(stdfs::path(long_name) / (std::string(60, 'f') + ".iso"));
     // 255 bytes: the long path does not fit and is skipped, never cut short.
@@ -160,6 +171,8 @@ TEST_F(FileSearchTest, PathsLongerThanTheBuffersArePassedOver) {
     }
     EXPECT_EQ(walk_all("iso", 255).size(), 1u);
     EXPECT_EQ(walk_all("iso", 4096).size(), 2u);
+#ifndef _WIN32
+    // (Windows stops at MAX_PATH, long before the directory buffer's 1000 bytes.)
 
     // Folders whose path passes the 1000-byte directory buffer are not entered.
     stdfs::path relative;
@@ -173,6 +186,7 @@ TEST_F(FileSearchTest, PathsLongerThanTheBuffersArePassedOver) {
     ASSERT_LT(reachable.size(), 6u);
     ASSERT_GT(reachable.size(), 0u);
     EXPECT_EQ(names_of(walk_all("bin")), reachable);
+#endif
     EXPECT_TRUE(search_is_idle());
     EXPECT_EQ(stdfs::current_path(), root_);
 }

@@ -89,7 +89,7 @@ TEST(PathHelpers, JoinPathAddsOneSeparatorAndChecksTheBound) {
 
     // 15 characters and the terminator fit exactly; one more does not, and out is left empty.
     ASSERT_TRUE(join_path(out, sizeof out, "/abcdefgh", "12345"));
-    EXPECT_EQ(std::string(out), "/abcdefgh/12345");
+    EXPECT_EQ(std::string(out), std::string("/abcdefgh") + PATH_SEPARATOR + "12345");
     EXPECT_FALSE(join_path(out, sizeof out, "/abcdefgh", "123456"));
     EXPECT_EQ(std::string(out), "");
     EXPECT_FALSE(join_path(out, sizeof out, "/abcdefghijklmnopqrstuvwxyz", "a"));
