@@ -204,7 +204,8 @@ inline DecodeRun decode_with(DecodeStream& stream, const Bytes& patch, const Dec
         return run;
     }
     DecodeSource source{};
-    Bytes block(options.block_size == 0 ? 1 : options.block_size);
+    // Room for the block size after attach_source has rounded it up.
+    Bytes block(options.block_size == 0 ? 1 : 2 * options.block_size);
     if (options.source != nullptr) {
         source.block_size = options.block_size;
         if (options.preload_first_block) {
