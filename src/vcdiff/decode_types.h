@@ -206,6 +206,8 @@ struct DecodeStream {
     u64 window_start;
     u64 windows_done;
     u64 section_bytes_read;
+    // Output byte of target address copy_window_length: target address a is
+    // output_base[a - copy_window_length] (an index, so no pointer before the buffer).
     std::uint8_t* output_base;
     u64 position;
     u64 max_position;

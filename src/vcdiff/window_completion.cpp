@@ -56,9 +56,7 @@ int complete_window(DecodeStream* stream) {
     }
     if ((stream->window_indicator & VCD_CHECKSUM) != 0 &&
         (stream->flags & DECODE_FLAG_SKIP_CHECKSUM) == 0) {
-        // The empty window of a stream that never needed a buffer has no bytes to sum.
-        const std::uint32_t actual =
-            stream->output_avail != 0 ? adler32(1, stream->output_next, stream->output_avail) : 1;
+        const std::uint32_t actual = adler32(1, stream->output_next, stream->output_avail);
         if (actual != stream->expected_adler32) {
             return fail(stream, DECODE_CHECKSUM_MISMATCH, "target window checksum mismatch");
         }
