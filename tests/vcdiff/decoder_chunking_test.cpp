@@ -113,21 +113,3 @@ TEST(DecoderChunking, SectionsAreUsedInPlaceOnlyWhenWhollyInTheChunk) {
     release_stream(&stream);
 }
 
-TEST(DecoderChunking, TruncatedPatchEndsInsideAWindow) {
-    const Sample s = sample_patch();
-    DecodeOptions options;
-    options.source = &s.source;
-    // 3: inside the magic; 9: just after the application header, before any window.
-    const std::size_t clean[] = {3, 9};
-    for (std::size_t cut : {std::size_t{3}, std::size_t{8}, std::size_t{9}, std::size_t{20},
-                            s.patch.size() - 1}) {
-        Bytes truncated(s.patch.begin(), s.patch.begin() + static_cast<std::ptrdiff_t>(cut));
-        const DecodeRun run = decode(truncated, options);
-        if (cut == clean[0] || cut == clean[1]) {
-            EXPECT_EQ(run.result, 0) << cut;
-        } else {
-            EXPECT_EQ(run.result, DECODE_INVALID_INPUT) << cut;
-            EXPECT_EQ(run.message, "eof in decode") << cut;
-        }
-    }
-}

@@ -120,21 +120,6 @@ TEST(DecoderAddressCache, NearSlotsCycleAndSameSlotsKeepTheLastAddress) {
     EXPECT_STREQ(s.stream.message, "address underflow");
 }
 
-TEST(DecoderAddressCache, ModesSelfHereAndNear) {
-    CacheStream s;
-    s.stream.address_cache.near_slots[2] = 100;
-    const Bytes values{7, 3, 9};
-    const std::uint8_t* cursor = values.data();
-    const std::uint8_t* end = values.data() + values.size();
-    u64 address = 0;
-    ASSERT_EQ(decode_address(&s.stream, 50, 0, &cursor, end, &address), 0);
-    EXPECT_EQ(address, 7u);
-    ASSERT_EQ(decode_address(&s.stream, 50, 1, &cursor, end, &address), 0);
-    EXPECT_EQ(address, 47u);
-    ASSERT_EQ(decode_address(&s.stream, 50, 4, &cursor, end, &address), 0);   // near slot 2
-    EXPECT_EQ(address, 109u);
-}
-
 TEST(DecoderAddressCache, IsResetAtEveryWindowAndUsedByCopies) {
     // Window 1 puts 1 (VCD_SELF) in near slot 0; window 2 must find it zeroed again.
     Program first;

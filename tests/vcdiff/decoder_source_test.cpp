@@ -198,15 +198,3 @@ TEST(DecoderSourceBlocks, GetblkFunctionAnswersInsteadOfTheCaller) {
     EXPECT_EQ(run.result, 77);
 }
 
-TEST(DecoderSourceBlocks, NonPowerOfTwoBlockSizeIsRoundedForTheCaller) {
-    const Bytes source = random_bytes(30000, 8);
-    Program program;
-    program.copy_self(20000, 5000);
-    DecodeOptions options;
-    options.block_size = 10000;   // becomes 16384; the test loader follows the record
-    options.preload_first_block = false;
-    const Bytes expected = slice(source, 5000, 20000);
-    const DecodeRun run = decode_source_window(source, 0, 30000, program, expected, options);
-    EXPECT_EQ(run.result, 0) << run.message;
-    EXPECT_EQ(run.output, expected);
-}
