@@ -1,5 +1,6 @@
 #include "fuzz_decoder_entry.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include "vcdiff/decoder.h"
@@ -9,6 +10,16 @@ namespace {
 constexpr std::uint64_t MAX_SOURCE_SIZE = 40000;
 constexpr std::uint64_t STEPS_PER_INPUT_BYTE = 64;
 constexpr std::uint64_t STEPS_BASE = 4096;
+// Above any buffer a well-formed patch needs (a 64 MiB window rounded up), below
+// what a patch merely announcing a huge length would make the sanitizers map.
+constexpr std::uint64_t ALLOCATION_LIMIT = 80u << 20;
+
+void* limited_allocate(void*, u64 count, u64 element_size) {
+    if (element_size != 0 && count > ALLOCATION_LIMIT / element_size) return nullptr;
+    return std::malloc(static_cast<std::size_t>(count * element_size));
+}
+
+void limited_release(void*, void* pointer) { std::free(pointer); }
 
 struct Lcg {
     std::uint32_t state;
@@ -64,6 +75,8 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
 
     DecodeStream stream{};
     DecodeConfig config{};
+    config.allocate = limited_allocate;
+    config.release = limited_release;
     config.flags = DECODE_FLAG_CHECKSUMS | ((data[3] & 0x80) != 0 ? DECODE_FLAG_SKIP_CHECKSUM : 0);
     if (configure_stream(&stream, &config) != 0) return 1;
     DecodeSource source{};

@@ -55,6 +55,7 @@ struct PatchBuild {
 };
 
 void start_patch(PatchBuild* build, const FileHeaderSpec& header = {}) {
+    build->bytes.clear();
     build->sink = sink_to_bytes(&build->bytes);
     write_file_header(&build->sink, header);
 }

@@ -83,7 +83,7 @@ std::optional<AddressEncoding> encode_address(const AddressCacheModel& cache, st
 }
 
 unsigned address_cost(const AddressEncoding& encoding) {
-    return encoding.raw_byte ? 1 : integer_size(encoding.value);
+    return encoding.raw_byte ? 1 : shortest_integer_size(encoding.value);
 }
 
 int best_mode(const AddressCacheModel& cache, std::uint64_t here, std::uint64_t address) {
@@ -164,7 +164,7 @@ void append_integer(Bytes* out, std::uint64_t value, unsigned extra_groups) {
     out->push_back(groups[0]);
 }
 
-unsigned integer_size(std::uint64_t value) {
+unsigned shortest_integer_size(std::uint64_t value) {
     unsigned size = 1;
     while (value > 0x7F) {
         value >>= 7;

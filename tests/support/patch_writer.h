@@ -33,7 +33,7 @@ void sink_write(PatchSink* sink, const std::uint8_t* bytes, std::size_t count);
 // groups (0x80 bytes): a longer, still valid, non-shortest encoding.
 void append_integer(Bytes* out, std::uint64_t value, unsigned extra_groups = 0);
 // Bytes of the shortest encoding of `value` (1 to 10).
-unsigned integer_size(std::uint64_t value);
+unsigned shortest_integer_size(std::uint64_t value);
 
 // ---- File header ----------------------------------------------------------------
 

@@ -24,8 +24,8 @@ TEST(PatchWriterIntegers, EncodingsAndSizes) {
     const std::uint64_t limits[] = {0x7F, 0x3FFF, 0x1FFFFF, 0xFFFFFFF, (1ull << 35) - 1, (1ull << 42) - 1,
                                     (1ull << 49) - 1, (1ull << 56) - 1, (1ull << 63) - 1};
     for (unsigned i = 0; i < 9; ++i) {
-        EXPECT_EQ(integer_size(limits[i]), i + 1);
-        EXPECT_EQ(integer_size(limits[i] + 1), i + 2);
+        EXPECT_EQ(shortest_integer_size(limits[i]), i + 1);
+        EXPECT_EQ(shortest_integer_size(limits[i] + 1), i + 2);
         EXPECT_EQ(encoded(limits[i]).size(), i + 1);
     }
 }

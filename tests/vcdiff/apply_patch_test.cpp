@@ -115,7 +115,7 @@ TEST(ApplyPatchInput, EmptyMissingAndMultiplesOfTheChunk) {
         const std::size_t goal = chunks * PATCH_CHUNK_SIZE;
         ASSERT_LT(patch.size() + 2, goal);
         header.app_header.assign(goal - patch.size() - 2, 'h');   // its length field takes 3 bytes, not 1
-        header.app_header_length_pad = 3 - integer_size(header.app_header.size());
+        header.app_header_length_pad = 3 - shortest_integer_size(header.app_header.size());
         patch = add_windows(sizes, content, header);
         ASSERT_EQ(patch.size(), goal);
         const Outcome outcome = run_apply(folder, patch);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "patch_writer.h"
+#include "vcdiff/decode_types.h"
 
 namespace {
 
