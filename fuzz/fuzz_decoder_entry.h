@@ -6,6 +6,8 @@
 //   2    seed of the source bytes
 //   3    source block size 2^(4 + b % 11), bit 0x80: checksums not verified
 //   4    chunking: 0 feeds the patch whole, else chunk lengths vary from 1 to 4 * b
+// The stream allocates through a function that refuses more than 80 MiB at once,
+// so a patch that merely announces a huge length ends as "out of memory".
 #pragma once
 
 #include <cstddef>
