@@ -170,7 +170,9 @@ std::int64_t platform_file_length(int fd) {
     return static_cast<std::int64_t>(status.st_size);
 }
 
-int platform_remove(const char* path) { return std::remove(path); }
+// unlink, not remove: the C library's remove() also deletes an empty folder, and the
+// program must only ever delete files (as remove() does on Windows).
+int platform_remove(const char* path) { return ::unlink(path); }
 
 // ---- Streams ------------------------------------------------------------------
 
