@@ -84,6 +84,7 @@ void run_patch_program() {
     job.image_fd = -1;
     job.temp_fd = -1;
 
+    platform_install_interrupt_handler();
     print_banner();
     // A start folder that cannot be read, or is longer than the buffers, holds no
     // image whose path the run could keep.
@@ -96,6 +97,9 @@ void run_patch_program() {
         finish_image_search(job);
         if (choose_patch(job)) {
             run_patching(job);
+            if (platform_interrupted()) {
+                return;  // the player asked to stop: no prompt to answer
+            }
         }
     }
     wait_for_key();

@@ -72,10 +72,14 @@ int patch_eu_image(PatchJob& job) {
 
 void run_patching(PatchJob& job) {
     print_patching();
+    // From here until the clean-up below an interruption must not leave a half-made
+    // file behind: it makes the work fail instead, and the failure path deletes.
+    platform_guard_files(true);
     if (!name_beside_image(job.output_path, job.image_path, OUTPUT_SUFFIX) ||
         (job.region == EU && !name_beside_image(job.temp_path, job.image_path, TEMP_SUFFIX))) {
         // The image's folder is too deep for the names of the files to write.
         print_patch_failed();
+        platform_guard_files(false);
         return;
     }
 
@@ -88,6 +92,7 @@ void run_patching(PatchJob& job) {
         if (job.temp_fd < 0) {
             job.temp_fd = -1;
             print_temp_create_failed();
+            platform_guard_files(false);
             return;
         }
         temp_created = true;
@@ -101,4 +106,5 @@ void run_patching(PatchJob& job) {
     if (result != 0) {
         platform_remove(job.output_path);
     }
+    platform_guard_files(false);
 }
