@@ -16,6 +16,8 @@ inline constexpr std::uint32_t SEARCH_DIRECTORY_BUFFER = 1000;
 struct SearchState {
     std::uint32_t depth;
     ListingHandle listing_handles[MAX_SEARCH_DEPTH];
+    // Where the current walk began: the walk returns there if it loses its way back up.
+    char start_folder[SEARCH_DIRECTORY_BUFFER];
 };
 
 // Returns 1 and writes "<current directory><separator><name>" into `out` (at most
@@ -23,7 +25,10 @@ struct SearchState {
 // the current directory is then the file's folder. Returns 0 when the walk is over:
 // the state is idle again and the current directory is where the walk began.
 // `extension` is "*" for every file, or a lower-case extension without its dot.
-// A file whose full path does not fit `out` is passed over.
+// A file whose full path does not fit `out` is passed over. Links to folders are never
+// followed; a folder that cannot be entered, that would stand MAX_SEARCH_DEPTH levels
+// down, or whose path does not fit SEARCH_DIRECTORY_BUFFER bytes is passed over; a
+// folder that cannot be listed counts as empty.
 int find_next_file(char* out, std::size_t out_capacity, const char* extension);
 
 // The state, for tests that check the walk returns to idle.

@@ -3,23 +3,24 @@
 
 #include <cstddef>
 
-// Removes the first `n` characters of `text` and the separator after them. When
-// `text` already has a separator at position n - 1 (a root such as "C:\" or "/"),
-// only the n characters go. Returns 0 and changes nothing when `text` has n
-// characters or fewer.
+// Removes the first `n` characters of `text` and the character after them (the
+// separator the search put after the start folder). When `text` already has a
+// separator at position n - 1 (a root such as "C:\" or "/"), only the n characters go.
+// Returns 0 and changes nothing when `text` has n characters or fewer.
 int drop_path_prefix(char* text, std::size_t n);
 
 // Removes the last `n` characters. Returns 0 and changes nothing when `text` has n
 // characters or fewer.
 int cut_path_tail(char* text, std::size_t n);
 
-// Keeps only the text after the last '\' or '/' (a separator at position 0 does not
-// count).
+// Keeps only the text after the last separator ('\' or '/' on Windows, '/' elsewhere,
+// where a backslash is an ordinary name character); a separator at position 0 does
+// not count.
 void strip_directories(char* path);
 
-// Cuts `path` at its last separator, to name its parent folder. A root keeps its
-// separator ("C:\sub" gives "C:\", "/sub" gives "/"); a root itself, or a path with
-// no separator, is left unchanged.
+// Cuts `path` at its last separator (as for strip_directories), to name its parent
+// folder. A root keeps its separator ("C:\sub" gives "C:\", "/sub" gives "/"); a root
+// itself, or a path with no separator, is left unchanged.
 void cut_last_component(char* path);
 
 // Writes `folder`, a separator (none when `folder` already ends with one) and `name`

@@ -1,1 +1,8 @@
 # Sources of this folder, added to orvelia_core.
+if(WIN32)
+  target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_windows.cpp)
+else()
+  target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_posix.cpp)
+endif()
+# Empty unless ORV_FAULT_INJECTION is defined (the _faults variant of the library).
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp)

@@ -58,6 +58,9 @@ inline constexpr std::uint8_t COPY = 3;
 struct DecodeStream;
 struct DecodeSource;
 
+// Makes `block` current in `source` (current_block, its length and number) and returns 0,
+// or returns a code that decode_step passes up. It must not return DECODE_INPUT: the
+// caller would then replace the chunk that the window's sections may still be read from.
 using GetBlockFunction = int (*)(DecodeStream* stream, DecodeSource* source, u64 block);
 using AllocateFunction = void* (*)(void* opaque, u64 count, u64 element_size);
 using ReleaseFunction = void (*)(void* opaque, void* pointer);
@@ -206,6 +209,8 @@ struct DecodeStream {
     u64 window_start;
     u64 windows_done;
     u64 section_bytes_read;
+    // Output byte of target address copy_window_length: target address a is
+    // output_base[a - copy_window_length] (an index, so no pointer before the buffer).
     std::uint8_t* output_base;
     u64 position;
     u64 max_position;

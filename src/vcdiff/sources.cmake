@@ -1,1 +1,10 @@
 # Sources of this folder, added to orvelia_core.
+target_sources(orvelia_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/stream.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/decode_step.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/code_table.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/instructions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/source_blocks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/window_completion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/result_names.cpp
+)

@@ -1,0 +1,80 @@
+// In-place edits of zero-terminated path strings.
+#include "fs/path_helpers.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Windows takes both slashes; elsewhere a backslash is an ordinary name character.
+bool is_separator(char c) { return c == PATH_SEPARATOR || c == '/'; }
+
+// Position of the last separator at or after `from`, or `length` when there is none.
+std::size_t last_separator(const char* text, std::size_t length, std::size_t from) {
+    std::size_t found = length;
+    for (std::size_t i = from; i < length; ++i) {
+        if (is_separator(text[i])) found = i;
+    }
+    return found;
+}
+
+}  // namespace
+
+int drop_path_prefix(char* text, std::size_t n) {
+    const std::size_t length = std::strlen(text);
+    if (length <= n) return 0;
+    // A root folder ("C:\", "/") already ends with its separator: no second one follows.
+    const std::size_t removed = n > 0 && is_separator(text[n - 1]) ? n : n + 1;
+    std::memmove(text, text + removed, length - removed + 1);
+    return 1;
+}
+
+int cut_path_tail(char* text, std::size_t n) {
+    const std::size_t length = std::strlen(text);
+    if (length <= n) return 0;
+    text[length - n] = '\0';
+    return 1;
+}
+
+void strip_directories(char* path) {
+    const std::size_t length = std::strlen(path);
+    const std::size_t separator = last_separator(path, length, 1);
+    if (separator == length) return;
+    std::memmove(path, path + separator + 1, length - separator);
+}
+
+void cut_last_component(char* path) {
+    const std::size_t length = std::strlen(path);
+    const std::size_t separator = last_separator(path, length, 0);
+    if (separator == length) return;
+    // A root keeps its separator: "/sub" becomes "/", and "C:\sub" becomes "C:\", not
+    // the bare "C:" (which would name the drive's own current folder). A root itself
+    // stays as it is.
+    const bool root = separator == 0 || (separator == 2 && path[1] == ':');
+    path[root ? separator + 1 : separator] = '\0';
+}
+
+bool join_path(char* out, std::size_t capacity, const char* folder, const char* name) {
+    const std::size_t folder_length = std::strlen(folder);
+    const std::size_t name_length = std::strlen(name);
+    const bool add_separator = folder_length > 0 && !is_separator(folder[folder_length - 1]);
+    const std::size_t separator_length = add_separator ? 1 : 0;
+    // Compare piece by piece so that no sum can wrap.
+    if (capacity == 0 || folder_length >= capacity ||
+        name_length >= capacity - folder_length - separator_length) {
+        if (capacity > 0) out[0] = '\0';
+        return false;
+    }
+    std::memmove(out, folder, folder_length);
+    if (add_separator) out[folder_length] = PATH_SEPARATOR;
+    std::memmove(out + folder_length + separator_length, name, name_length + 1);
+    return true;
+}
+
+bool fits_in(const char* text, std::size_t capacity) {
+    for (std::size_t i = 0; i < capacity; ++i) {
+        if (text[i] == '\0') return true;
+    }
+    return false;
+}

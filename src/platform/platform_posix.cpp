@@ -1,0 +1,230 @@
+// The platform contract over POSIX, for Linux builds and tests.
+#include "platform/platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/fault_injection.h"
+
+static_assert(sizeof(off_t) >= 8, "disc images need 64-bit file offsets");
+
+namespace {
+
+DIR* as_dir(ListingHandle listing) { return reinterpret_cast<DIR*>(listing); }
+
+// Fills `entry` from the listing's next readdir record; false at the end or on error.
+bool read_entry(DIR* dir, ListingEntry* entry) {
+    for (;;) {
+        errno = 0;
+        const dirent* record = readdir(dir);
+        if (record == nullptr) return false;
+        const std::size_t length = std::strlen(record->d_name);
+        // NAME_MAX always fits; anything longer could not be named back anyway.
+        if (length >= LISTING_NAME_CAPACITY) continue;
+        std::memcpy(entry->name, record->d_name, length + 1);
+
+        unsigned char type = record->d_type;
+        if (type == DT_UNKNOWN) {
+            // Some file systems leave the type out: ask for it without following links.
+            struct stat status {};
+            if (fstatat(dirfd(dir), record->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+                if (S_ISDIR(status.st_mode)) type = DT_DIR;
+                else if (S_ISLNK(status.st_mode)) type = DT_LNK;
+                else type = DT_REG;
+            }
+        }
+        entry->is_link = type == DT_LNK;
+        entry->is_directory = type == DT_DIR;
+        if (entry->is_link) {
+            // Report what the link leads to; the walk still never follows it.
+            struct stat target {};
+            entry->is_directory = fstatat(dirfd(dir), record->d_name, &target, 0) == 0 &&
+                                  S_ISDIR(target.st_mode);
+        }
+        return true;
+    }
+}
+
+}  // namespace
+
+ListingHandle platform_open_listing(ListingEntry* entry) {
+    DIR* dir = opendir(".");
+    if (dir == nullptr) return LISTING_NONE;
+    if (!read_entry(dir, entry)) {
+        // Not even "." was listed: the folder is unreadable.
+        closedir(dir);
+        return LISTING_NONE;
+    }
+    return reinterpret_cast<ListingHandle>(dir);
+}
+
+bool platform_next_entry(ListingHandle listing, ListingEntry* entry) {
+    if (listing == LISTING_NONE) return false;
+    return read_entry(as_dir(listing), entry);
+}
+
+void platform_close_listing(ListingHandle listing) {
+    if (listing != LISTING_NONE) closedir(as_dir(listing));
+}
+
+std::uint32_t platform_get_current_directory(char* buffer, std::uint32_t capacity) {
+    if (buffer == nullptr || capacity == 0) return 0;
+    if (getcwd(buffer, capacity) == nullptr) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return static_cast<std::uint32_t>(std::strlen(buffer));
+}
+
+bool platform_set_current_directory(const char* path) { return chdir(path) == 0; }
+
+// ---- Low-level descriptors ----------------------------------------------------
+
+int platform_open(const char* path, FileOpenMode mode) {
+    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    int flags = 0;
+    switch (mode) {
+        case OPEN_READ_ONLY: flags = O_RDONLY; break;
+        case OPEN_WRITE_ONLY: flags = O_WRONLY; break;
+        case OPEN_READ_WRITE: flags = O_RDWR; break;
+        case OPEN_CREATE_TRUNCATE: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
+        default: errno = EINVAL; return -1;
+    }
+    int fd = -1;
+    do {
+        // 0700 as the C runtime is asked for: the owner may read, write and execute.
+        fd = open(path, flags | O_CLOEXEC, S_IRWXU);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
+    const FaultAction fault = platform_fault(FAULT_READ);
+    if (fault == FAULT_ACTION_FAIL) {
+        errno = EIO;
+        return -1;
+    }
+    if (fault == FAULT_ACTION_SHORT) count = fault_short_count(count);
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = read(fd, bytes + done, count - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;  // end of file
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
+    const FaultAction fault = platform_fault(FAULT_WRITE);
+    if (fault == FAULT_ACTION_FAIL) {
+        errno = EIO;
+        return -1;
+    }
+    if (fault == FAULT_ACTION_SHORT) count = fault_short_count(count);
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t put = write(fd, bytes + done, count - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (put == 0) break;  // nothing more will go: the caller sees the shortfall
+        done += static_cast<std::size_t>(put);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
+    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<std::int64_t>(lseek(fd, static_cast<off_t>(offset), origin));
+}
+
+int platform_close(int fd) {
+    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    // Linux releases the descriptor even when close reports EINTR: never retry.
+    const int result = close(fd);
+    return fail ? -1 : result;
+}
+
+std::int64_t platform_file_length(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0) return -1;
+    return static_cast<std::int64_t>(status.st_size);
+}
+
+// unlink, not remove: the C library's remove() also deletes an empty folder, and the
+// program must only ever delete files (as remove() does on Windows).
+int platform_remove(const char* path) { return ::unlink(path); }
+
+// ---- Streams ------------------------------------------------------------------
+
+std::FILE* platform_fopen(const char* path, const char* mode) {
+    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return nullptr;
+    }
+    // Append 'e' (close on exec), as for the descriptors.
+    char mode_cloexec[16];
+    const std::size_t length = std::strlen(mode);
+    if (length + 2 > sizeof mode_cloexec) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::memcpy(mode_cloexec, mode, length);
+    mode_cloexec[length] = 'e';
+    mode_cloexec[length + 1] = '\0';
+    return std::fopen(path, mode_cloexec);
+}
+
+std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
+    const FaultAction fault = platform_fault(FAULT_READ);
+    if (fault == FAULT_ACTION_FAIL) return 0;
+    if (fault == FAULT_ACTION_SHORT) count /= 2;
+    return std::fread(buffer, 1, count, stream);
+}
+
+std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
+    const FaultAction fault = platform_fault(FAULT_WRITE);
+    if (fault == FAULT_ACTION_FAIL) return 0;
+    if (fault == FAULT_ACTION_SHORT) count /= 2;
+    return std::fwrite(buffer, 1, count, stream);
+}
+
+int platform_fseek(std::FILE* stream, std::int64_t offset, int origin) {
+    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) return -1;
+    return fseeko(stream, static_cast<off_t>(offset), origin);
+}
+
+std::int64_t platform_ftell(std::FILE* stream) { return static_cast<std::int64_t>(ftello(stream)); }
+
+int platform_fclose(std::FILE* stream) {
+    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    // Always closed, so an injected failure leaks nothing.
+    const int result = std::fclose(stream);
+    return fail ? EOF : result;
+}
+
+int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
+    struct stat status {};
+    if (fstat(fileno(stream), &status) != 0) return -1;
+    *size = static_cast<std::int64_t>(status.st_size);
+    return 0;
+}

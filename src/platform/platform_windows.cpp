@@ -1,0 +1,204 @@
+// The platform contract over the Windows directory services and the C runtime.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/fault_injection.h"
+
+static_assert(MAX_PATH <= LISTING_NAME_CAPACITY, "a listed name must fit a ListingEntry");
+
+namespace {
+
+// The C runtime's _read and _write take unsigned counts but return int: stay well
+// below INT_MAX per call.
+constexpr std::uint32_t MAX_TRANSFER = 1u << 30;
+
+HANDLE as_find_handle(ListingHandle listing) { return reinterpret_cast<HANDLE>(listing); }
+
+void fill_entry(const WIN32_FIND_DATAA& data, ListingEntry* entry) {
+    // cFileName is MAX_PATH bytes and always terminated; copy within both bounds.
+    std::size_t length = 0;
+    while (length + 1 < LISTING_NAME_CAPACITY && length < MAX_PATH && data.cFileName[length] != '\0') {
+        ++length;
+    }
+    std::memcpy(entry->name, data.cFileName, length);
+    entry->name[length] = '\0';
+    entry->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Junctions and directory links can lead back up the tree: the walk never follows them.
+    entry->is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+}  // namespace
+
+ListingHandle platform_open_listing(ListingEntry* entry) {
+    WIN32_FIND_DATAA data;
+    const HANDLE find = FindFirstFileA("*", &data);
+    if (find == INVALID_HANDLE_VALUE) return LISTING_NONE;
+    fill_entry(data, entry);
+    return reinterpret_cast<ListingHandle>(find);
+}
+
+bool platform_next_entry(ListingHandle listing, ListingEntry* entry) {
+    if (listing == LISTING_NONE) return false;
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(as_find_handle(listing), &data)) return false;
+    fill_entry(data, entry);
+    return true;
+}
+
+void platform_close_listing(ListingHandle listing) {
+    if (listing != LISTING_NONE) FindClose(as_find_handle(listing));
+}
+
+std::uint32_t platform_get_current_directory(char* buffer, std::uint32_t capacity) {
+    if (buffer == nullptr || capacity == 0) return 0;
+    const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(capacity), buffer);
+    // 0 is a failure; a value of `capacity` or more is the size the text would need.
+    if (length == 0 || length >= capacity) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return static_cast<std::uint32_t>(length);
+}
+
+bool platform_set_current_directory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+
+// ---- Low-level descriptors ----------------------------------------------------
+
+int platform_open(const char* path, FileOpenMode mode) {
+    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    const int binary = _O_BINARY | _O_NOINHERIT;
+    switch (mode) {
+        case OPEN_READ_ONLY: return _open(path, _O_RDONLY | binary);
+        case OPEN_WRITE_ONLY: return _open(path, _O_WRONLY | binary);
+        case OPEN_READ_WRITE: return _open(path, _O_RDWR | binary);
+        case OPEN_CREATE_TRUNCATE:
+            return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
+    const FaultAction fault = platform_fault(FAULT_READ);
+    if (fault == FAULT_ACTION_FAIL) {
+        errno = EIO;
+        return -1;
+    }
+    if (fault == FAULT_ACTION_SHORT) count = fault_short_count(count);
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < count) {
+        const std::uint32_t ask = count - done < MAX_TRANSFER ? count - done : MAX_TRANSFER;
+        const int got = _read(fd, bytes + done, ask);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;  // end of file
+        done += static_cast<std::uint32_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
+    const FaultAction fault = platform_fault(FAULT_WRITE);
+    if (fault == FAULT_ACTION_FAIL) {
+        errno = EIO;
+        return -1;
+    }
+    if (fault == FAULT_ACTION_SHORT) count = fault_short_count(count);
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < count) {
+        const std::uint32_t ask = count - done < MAX_TRANSFER ? count - done : MAX_TRANSFER;
+        const int put = _write(fd, bytes + done, ask);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (put == 0) break;  // a full disk: the caller sees the shortfall
+        done += static_cast<std::uint32_t>(put);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
+    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<std::int64_t>(_lseeki64(fd, offset, origin));
+}
+
+int platform_close(int fd) {
+    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const int result = _close(fd);
+    return fail ? -1 : result;
+}
+
+std::int64_t platform_file_length(int fd) {
+    // The 64-bit form: _filelength is negative for a 2.6 GB image.
+    return static_cast<std::int64_t>(_filelengthi64(fd));
+}
+
+int platform_remove(const char* path) { return std::remove(path); }
+
+// ---- Streams ------------------------------------------------------------------
+
+std::FILE* platform_fopen(const char* path, const char* mode) {
+    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return nullptr;
+    }
+    return std::fopen(path, mode);
+}
+
+std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
+    const FaultAction fault = platform_fault(FAULT_READ);
+    if (fault == FAULT_ACTION_FAIL) return 0;
+    if (fault == FAULT_ACTION_SHORT) count /= 2;
+    return std::fread(buffer, 1, count, stream);
+}
+
+std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
+    const FaultAction fault = platform_fault(FAULT_WRITE);
+    if (fault == FAULT_ACTION_FAIL) return 0;
+    if (fault == FAULT_ACTION_SHORT) count /= 2;
+    return std::fwrite(buffer, 1, count, stream);
+}
+
+int platform_fseek(std::FILE* stream, std::int64_t offset, int origin) {
+    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) return -1;
+    return _fseeki64(stream, offset, origin);
+}
+
+std::int64_t platform_ftell(std::FILE* stream) { return static_cast<std::int64_t>(_ftelli64(stream)); }
+
+int platform_fclose(std::FILE* stream) {
+    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const int result = std::fclose(stream);
+    return fail ? EOF : result;
+}
+
+int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
+    struct _stat64 status {};
+    if (_fstat64(_fileno(stream), &status) != 0) return -1;
+    *size = static_cast<std::int64_t>(status.st_size);
+    return 0;
+}

@@ -1,0 +1,76 @@
+// Temporary folder trees for the file-system tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "fs/file_search.h"
+
+namespace fs_test {
+
+namespace stdfs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, made the current directory for
+// the test; the previous current directory is restored and the folder removed after.
+class TempTreeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_cwd_ = stdfs::current_path();
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name("orv-fs-");
+        name.append(info->name()).append("-").append(std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        const stdfs::path wanted = stdfs::temp_directory_path() / name;
+        stdfs::remove_all(wanted);
+        stdfs::create_directories(wanted);
+        root_ = stdfs::canonical(wanted);
+        stdfs::current_path(root_);
+    }
+
+    void TearDown() override {
+        // A test that failed half-way leaves the walk open: run it out so the next test
+        // starts idle.
+        char out[4096];
+        for (int guard = 0; guard < 100000 && find_next_file(out, sizeof out, "*") == 1; ++guard) {
+        }
+        stdfs::current_path(saved_cwd_);
+        std::error_code ignored;
+        stdfs::remove_all(root_, ignored);
+    }
+
+    stdfs::path make_file(const stdfs::path& relative, const std::string& content = "x") {
+        const stdfs::path full = root_ / relative;
+        stdfs::create_directories(full.parent_path());
+        std::ofstream(full, std::ios::binary) << content;
+        return full;
+    }
+
+    stdfs::path make_folder(const stdfs::path& relative) {
+        const stdfs::path full = root_ / relative;
+        stdfs::create_directories(full);
+        return full;
+    }
+
+    stdfs::path root_;
+
+private:
+    stdfs::path saved_cwd_;
+};
+
+// Every path find_next_file returns for `extension` until it returns 0.
+inline std::vector<std::string> walk_all(const char* extension, std::size_t capacity = 4096) {
+    std::vector<std::string> found;
+    std::vector<char> out(capacity);
+    while (find_next_file(out.data(), capacity, extension) == 1) found.emplace_back(out.data());
+    return found;
+}
+
+inline bool search_is_idle() {
+    const SearchState& state = search_state();
+    return state.depth == 0 && state.listing_handles[0] == LISTING_NONE;
+}
+
+}  // namespace fs_test
