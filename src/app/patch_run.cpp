@@ -1,11 +1,106 @@
 #include "app/patch_run.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "app/identification.h"
 #include "app/messages.h"
+#include "app/patch_job.h"
+#include "app/run_patching.h"
+#include "fs/file_search.h"
+#include "fs/path_helpers.h"
+#include "platform/platform.h"
 
-void run_patch_program() {
-    print_banner();
+namespace {
+
+constexpr char IMAGE_EXTENSION[] = "iso";
+constexpr char PATCH_EXTENSION[] = "xdelta";
+
+// Finds the first image below the start folder that is a known release. Prints the
+// detection message, or the failure message, and says whether the run goes on.
+bool find_and_identify_image(PatchJob& job) {
+    const std::size_t start_length = std::strlen(job.start_folder);
+    while (find_next_file(job.image_path, sizeof job.image_path, IMAGE_EXTENSION) == 1) {
+        std::memcpy(job.display_path, job.image_path, sizeof job.display_path);
+        drop_path_prefix(job.display_path, start_length);
+
+        switch (identify_image(job)) {
+            case IMAGE_OPEN_FAILED:
+                print_image_open_failed(job.display_path);
+                return false;
+            case IMAGE_US:
+                job.region = US;
+                print_us_detected(job.display_path);
+                return true;
+            case IMAGE_EU:
+                job.region = EU;
+                print_eu_detected(job.display_path);
+                return true;
+            case IMAGE_UNKNOWN:
+                break;
+        }
+    }
+    print_image_not_found();
+    return false;
+}
+
+// The search state is shared by every search: running the image search to its end
+// brings the walk, and the current directory, back to the start folder.
+void finish_image_search(PatchJob& job) {
+    while (find_next_file(job.patch_path, sizeof job.patch_path, IMAGE_EXTENSION) == 1) {
+    }
+}
+
+// Leaves the current directory in the chosen patch's folder and its base name in
+// patch_path.
+bool choose_patch(PatchJob& job) {
+    const char* prefix = job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX;
+    while (find_next_file(job.patch_path, sizeof job.patch_path, PATCH_EXTENSION) == 1) {
+        strip_directories(job.patch_path);
+        if (std::strncmp(job.patch_path, prefix, PATCH_PREFIX_LENGTH) == 0) {
+            return true;
+        }
+    }
+    if (job.region == US) {
+        print_us_patch_missing();
+    } else {
+        print_eu_patch_missing();
+    }
+    return false;
+}
+
+void wait_for_key() {
     print_press_key();
     std::getchar();
+}
+
+}  // namespace
+
+void run_patch_program() {
+    // The job is large (six path buffers) and lives for the whole run.
+    static PatchJob job;
+    std::memset(&job, 0, sizeof job);
+    job.image_fd = -1;
+    job.temp_fd = -1;
+
+    platform_install_interrupt_handler();
+    print_banner();
+    // A start folder that cannot be read, or is longer than the buffers, holds no
+    // image whose path the run could keep.
+    if (platform_get_current_directory(job.start_folder, sizeof job.start_folder) == 0) {
+        print_image_not_found();
+        wait_for_key();
+        return;
+    }
+    if (find_and_identify_image(job)) {
+        finish_image_search(job);
+        if (choose_patch(job)) {
+            run_patching(job);
+            if (platform_interrupted()) {
+                return;  // the player asked to stop: no prompt to answer
+            }
+        }
+    }
+    wait_for_key();
 }

@@ -86,3 +86,13 @@ std::int64_t platform_ftell(std::FILE* stream);
 int platform_fclose(std::FILE* stream);
 // Size of an open stream's file from its status; 0 on success.
 int platform_fstat_size(std::FILE* stream, std::int64_t* size);
+
+// ---- Interruption ---------------------------------------------------------------
+// Ctrl+C, Ctrl+Break, closing the console window, and on Linux SIGINT, SIGTERM and
+// SIGHUP. While no file of the run is at risk an interruption ends the process at
+// once, as it would without a handler. While files are guarded it only raises a
+// flag: from then on every open, read and write fails, so the work under way stops
+// on its ordinary failure path, which deletes what the run created.
+void platform_install_interrupt_handler();
+void platform_guard_files(bool guarding);
+bool platform_interrupted();

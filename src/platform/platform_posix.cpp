@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 
 #include "platform/fault_injection.h"
+#include "platform/interruption.h"
 
 static_assert(sizeof(off_t) >= 8, "disc images need 64-bit file offsets");
 
@@ -87,7 +89,7 @@ bool platform_set_current_directory(const char* path) { return chdir(path) == 0;
 // ---- Low-level descriptors ----------------------------------------------------
 
 int platform_open(const char* path, FileOpenMode mode) {
-    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE || interrupt_pending()) {
         errno = EIO;
         return -1;
     }
@@ -103,12 +105,12 @@ int platform_open(const char* path, FileOpenMode mode) {
     do {
         // 0700 as the C runtime is asked for: the owner may read, write and execute.
         fd = open(path, flags | O_CLOEXEC, S_IRWXU);
-    } while (fd < 0 && errno == EINTR);
+    } while (fd < 0 && errno == EINTR && !interrupt_pending());
     return fd;
 }
 
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
-    const FaultAction fault = platform_fault(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -119,7 +121,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
     while (done < count) {
         const ssize_t got = read(fd, bytes + done, count - done);
         if (got < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !interrupt_pending()) continue;
             return -1;
         }
         if (got == 0) break;  // end of file
@@ -129,7 +131,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
-    const FaultAction fault = platform_fault(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE);
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -140,7 +142,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
     while (done < count) {
         const ssize_t put = write(fd, bytes + done, count - done);
         if (put < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && !interrupt_pending()) continue;
             return -1;
         }
         if (put == 0) break;  // nothing more will go: the caller sees the shortfall
@@ -177,7 +179,7 @@ int platform_remove(const char* path) { return ::unlink(path); }
 // ---- Streams ------------------------------------------------------------------
 
 std::FILE* platform_fopen(const char* path, const char* mode) {
-    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
         return nullptr;
     }
@@ -195,14 +197,14 @@ std::FILE* platform_fopen(const char* path, const char* mode) {
 }
 
 std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = platform_fault(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) return 0;
     if (fault == FAULT_ACTION_SHORT) count /= 2;
     return std::fread(buffer, 1, count, stream);
 }
 
 std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = platform_fault(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE);
     if (fault == FAULT_ACTION_FAIL) return 0;
     if (fault == FAULT_ACTION_SHORT) count /= 2;
     return std::fwrite(buffer, 1, count, stream);
@@ -228,3 +230,34 @@ int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
     *size = static_cast<std::int64_t>(status.st_size);
     return 0;
 }
+
+// ---- Interruption -------------------------------------------------------------
+
+namespace {
+
+void on_interrupt(int signal_number) {
+    if (files_guarded.load() == 0) {
+        // Nothing half-made on disk: end as the signal would have ended us.
+        ::signal(signal_number, SIG_DFL);
+        ::raise(signal_number);
+        return;
+    }
+    interrupt_raised.store(1);
+}
+
+}  // namespace
+
+void platform_install_interrupt_handler() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a read or write under way returns EINTR and sees the flag.
+    action.sa_flags = 0;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+void platform_guard_files(bool guarding) { files_guarded.store(guarding ? 1 : 0); }
+
+bool platform_interrupted() { return interrupt_pending(); }

@@ -16,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/fault_injection.h"
+#include "platform/interruption.h"
 
 static_assert(MAX_PATH <= LISTING_NAME_CAPACITY, "a listed name must fit a ListingEntry");
 
@@ -78,7 +79,7 @@ bool platform_set_current_directory(const char* path) { return SetCurrentDirecto
 // ---- Low-level descriptors ----------------------------------------------------
 
 int platform_open(const char* path, FileOpenMode mode) {
-    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -95,7 +96,7 @@ int platform_open(const char* path, FileOpenMode mode) {
 }
 
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
-    const FaultAction fault = platform_fault(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -117,7 +118,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
-    const FaultAction fault = platform_fault(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE);
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -162,7 +163,7 @@ int platform_remove(const char* path) { return std::remove(path); }
 // ---- Streams ------------------------------------------------------------------
 
 std::FILE* platform_fopen(const char* path, const char* mode) {
-    if (platform_fault(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
         return nullptr;
     }
@@ -170,14 +171,14 @@ std::FILE* platform_fopen(const char* path, const char* mode) {
 }
 
 std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = platform_fault(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) return 0;
     if (fault == FAULT_ACTION_SHORT) count /= 2;
     return std::fread(buffer, 1, count, stream);
 }
 
 std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = platform_fault(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE);
     if (fault == FAULT_ACTION_FAIL) return 0;
     if (fault == FAULT_ACTION_SHORT) count /= 2;
     return std::fwrite(buffer, 1, count, stream);
@@ -202,3 +203,32 @@ int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
     *size = static_cast<std::int64_t>(status.st_size);
     return 0;
 }
+
+// ---- Interruption -------------------------------------------------------------
+
+namespace {
+
+// Runs on a thread of its own that the console starts for each event.
+BOOL WINAPI on_console_event(DWORD event) {
+    if (files_guarded.load() == 0) {
+        return FALSE;  // the default handler ends the process
+    }
+    interrupt_raised.store(1);
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        return TRUE;  // the run stops on its own and cleans up
+    }
+    // Closing the window, logging off, shutting down: the process ends as soon as
+    // this returns, so give the run the few seconds Windows allows to delete its files.
+    for (int waited = 0; waited < 90 && files_guarded.load() != 0; ++waited) {
+        Sleep(50);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void platform_install_interrupt_handler() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+void platform_guard_files(bool guarding) { files_guarded.store(guarding ? 1 : 0); }
+
+bool platform_interrupted() { return interrupt_pending(); }

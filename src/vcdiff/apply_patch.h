@@ -7,6 +7,14 @@
 inline constexpr std::uint32_t PATCH_CHUNK_SIZE = 16384;
 inline constexpr std::uint32_t SOURCE_BLOCK_SIZE = 16384;
 
+// The driver's own failures, apart from the decoder's codes (-17703 to -17715) and 12.
+inline constexpr int APPLY_PATCH_OPEN_FAILED = -17801;    // "cannot open patch file"
+inline constexpr int APPLY_OUTPUT_OPEN_FAILED = -17802;   // "cannot open output file"
+inline constexpr int APPLY_PATCH_SIZE_FAILED = -17803;    // "cannot determine patch file length"
+inline constexpr int APPLY_PATCH_READ_FAILED = -17804;    // "patch file read failed or ended early"
+inline constexpr int APPLY_SOURCE_READ_FAILED = -17805;   // "cannot read source file"
+inline constexpr int APPLY_OUTPUT_WRITE_FAILED = -17806;  // "cannot write output file"
+
 // Returns 0 when every window was decoded, verified and written and the output
 // closed without error; DECODE_CHECKSUM_MISMATCH when a window fails its checksum;
 // another nonzero code for any other failure (the decoder's codes pass through
@@ -18,3 +26,7 @@ inline constexpr std::uint32_t SOURCE_BLOCK_SIZE = 16384;
 int apply_patch(std::uint8_t show_progress, int progress_start, int progress_end,
                 std::uint32_t expected_total, const char* source_path, const char* output_path,
                 const char* patch_path, const char** failure_message = nullptr);
+
+// "APPLY_PATCH_OPEN_FAILED", ... for the driver's codes, decode_result_name for the
+// decoder's; null for a code neither knows.
+const char* apply_patch_result_name(int code);

@@ -8,3 +8,4 @@ target_sources(orvelia_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/window_completion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/result_names.cpp
 )
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/apply_patch.cpp)

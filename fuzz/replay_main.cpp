@@ -1,0 +1,31 @@
+// Runs every file of the fuzz corpus through the fuzz entry, without libFuzzer, so
+// the seeds and the crashes found earlier stay checked in every build.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "fuzz_decoder_entry.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_corpus_replay CORPUS_FOLDER\n");
+        return 2;
+    }
+    std::size_t count = 0;
+    std::size_t broken = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
+        if (!entry.is_regular_file()) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ++count;
+        const int verdict = run_decoder_fuzz_input(bytes.data(), bytes.size());
+        if (verdict != 0) {
+            ++broken;
+            std::fprintf(stderr, "%s: verdict %d\n", entry.path().string().c_str(), verdict);
+        }
+    }
+    std::printf("%zu passed, %zu failed\n", count - broken, broken);
+    return count == 0 || broken != 0 ? 1 : 0;
+}

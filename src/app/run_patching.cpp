@@ -1,0 +1,110 @@
+#include "app/run_patching.h"
+
+#include <cstring>
+
+#include "app/messages.h"
+#include "fs/file_access.h"
+#include "fs/path_helpers.h"
+#include "platform/platform.h"
+#include "rebuild/rebuild_script.h"
+#include "vcdiff/apply_patch.h"
+#include "vcdiff/decode_types.h"
+
+namespace {
+
+// The front end's own result for a rebuild that could not write the whole
+// intermediate image (distinct from 0 and from every patch result it reports apart).
+constexpr int REBUILD_FAILED = -1;
+
+// `out` = the image's path without its last four characters (".iso", whatever their
+// case) followed by `suffix`. False when that does not fit the path buffer.
+bool name_beside_image(char (&out)[PATH_BUFFER_SIZE], const char* image_path, const char* suffix) {
+    const std::size_t stem = std::strlen(image_path) - 4;  // found images end in ".iso"
+    const std::size_t suffix_length = std::strlen(suffix);
+    if (stem + suffix_length + 1 > sizeof out) {
+        return false;
+    }
+    std::memcpy(out, image_path, stem);
+    std::memcpy(out + stem, suffix, suffix_length + 1);
+    return true;
+}
+
+void report_outcome(PatchJob& job, int result) {
+    if (result == 0) {
+        std::memcpy(job.display_path, job.output_path, sizeof job.display_path);
+        drop_path_prefix(job.display_path, std::strlen(job.start_folder));
+        print_patch_succeeded(job.display_path);
+    } else if (result == DECODE_CHECKSUM_MISMATCH) {
+        // display_path still names the identified image, never the intermediate one.
+        print_crc_failed(job.display_path);
+    } else {
+        print_patch_failed();
+    }
+}
+
+int patch_us_image(PatchJob& job) {
+    platform_remove(job.output_path);
+    return apply_patch(1, 0, 100, PROGRESS_TOTAL, job.image_path, job.output_path, job.patch_path);
+}
+
+// Returns the result of the whole European path; a failed rebuild is a failure of
+// its own, never passed on to the patch step.
+int patch_eu_image(PatchJob& job) {
+    WriterValues writer{};
+    writer.source_path = job.image_path;
+    writer.source_fd = &job.image_fd;
+    writer.buffer = &job.read_buffer;
+    writer.total = PROGRESS_TOTAL;
+    writer.output_fd = job.temp_fd;
+    writer.bytes_written = &job.bytes_written;
+    writer.divisor = 2;
+    const bool rebuilt = rebuild_intermediate_image(writer);
+    const bool closed = platform_close(job.temp_fd) == 0;
+    job.temp_fd = -1;
+    if (!rebuilt || !closed) {
+        return REBUILD_FAILED;
+    }
+    platform_remove(job.output_path);
+    return apply_patch(1, 50, 100, PROGRESS_TOTAL, job.temp_path, job.output_path, job.patch_path);
+}
+
+}  // namespace
+
+void run_patching(PatchJob& job) {
+    print_patching();
+    // From here until the clean-up below an interruption must not leave a half-made
+    // file behind: it makes the work fail instead, and the failure path deletes.
+    platform_guard_files(true);
+    if (!name_beside_image(job.output_path, job.image_path, OUTPUT_SUFFIX) ||
+        (job.region == EU && !name_beside_image(job.temp_path, job.image_path, TEMP_SUFFIX))) {
+        // The image's folder is too deep for the names of the files to write.
+        print_patch_failed();
+        platform_guard_files(false);
+        return;
+    }
+
+    bool temp_created = false;
+    int result = 0;
+    if (job.region == US) {
+        result = patch_us_image(job);
+    } else {
+        create_file_for_writing(&job.temp_fd, job.temp_path);
+        if (job.temp_fd < 0) {
+            job.temp_fd = -1;
+            print_temp_create_failed();
+            platform_guard_files(false);
+            return;
+        }
+        temp_created = true;
+        result = patch_eu_image(job);
+    }
+
+    report_outcome(job, result);
+    if (temp_created) {
+        platform_remove(job.temp_path);
+    }
+    if (result != 0) {
+        platform_remove(job.output_path);
+    }
+    platform_guard_files(false);
+}

@@ -1,0 +1,12 @@
+// Writing the patched image beside the identified one, and reporting the outcome.
+#pragma once
+
+#include "app/patch_job.h"
+
+inline constexpr char OUTPUT_SUFFIX[] = "_patched.iso";
+inline constexpr char TEMP_SUFFIX[] = "_temp.iso";
+
+// Patches the US image directly, or rebuilds the European image into the
+// intermediate image first; prints the outcome and deletes every file that must not
+// stay. Returns to the run, which then prompts for a key.
+void run_patching(PatchJob& job);

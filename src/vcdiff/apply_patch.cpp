@@ -1,0 +1,241 @@
+// Feeds a patch file to the decoder chunk by chunk, serves its source block
+// requests from the source file and appends each finished window to the output.
+#include "vcdiff/apply_patch.h"
+
+#include <cstdlib>
+
+#include "app/messages.h"
+#include "platform/platform.h"
+#include "vcdiff/decoder.h"
+
+namespace {
+
+constexpr std::uint32_t DRIVER_FLAGS = DECODE_FLAG_CHECKSUMS;   // checksums stay verified
+
+// Everything one application owns, so that one routine can release it on every path.
+struct PatchApplication {
+    std::FILE* patch;
+    std::FILE* source;
+    std::FILE* output;
+    std::uint8_t* input_buffer;
+    std::uint8_t* block_buffer;
+    std::int64_t source_size;
+    bool stream_configured;
+    DecodeStream stream;
+    DecodeSource source_record;
+    const char* message;
+};
+
+struct Progress {
+    bool shown;
+    int start;
+    int end;
+    std::uint32_t expected_total;
+    std::uint64_t written;
+    int last_printed;
+};
+
+int fail(PatchApplication* app, int code, const char* message) {
+    app->message = message;
+    return code;
+}
+
+// The decoder's code with its own text; a code without one still gets a message.
+int decoder_failure(PatchApplication* app, int code) {
+    return fail(app, code, app->stream.message != nullptr ? app->stream.message : "decoder failure");
+}
+
+void print_progress(Progress* progress, std::uint64_t bytes) {
+    if (!progress->shown) return;
+    progress->written += bytes;
+    const double span = static_cast<double>(progress->end) - static_cast<double>(progress->start);
+    // More output than announced (or nothing announced) shows the end of the range
+    // instead of overflowing the int.
+    double part = span;
+    if (progress->expected_total != 0 && progress->written < progress->expected_total) {
+        part = static_cast<double>(progress->written) / static_cast<double>(progress->expected_total) * span;
+    }
+    const int percentage = static_cast<int>(part) + progress->start;
+    if (percentage != progress->last_printed) {
+        print_patch_progress(percentage);
+        progress->last_printed = percentage;
+    }
+}
+
+// Loads block `number` of the source into the block buffer; a block past the end
+// comes back empty, which the decoder reports as a source too short.
+int load_source_block(PatchApplication* app, std::uint64_t number) {
+    DecodeSource* record = &app->source_record;
+    const std::uint64_t size = static_cast<std::uint64_t>(app->source_size);
+    std::uint64_t length = 0;
+    if (number <= size / record->block_size) {
+        const std::uint64_t offset = number * record->block_size;
+        length = size - offset < record->block_size ? size - offset : record->block_size;
+        if (length != 0) {
+            if (platform_fseek(app->source, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
+                return fail(app, APPLY_SOURCE_READ_FAILED, "cannot seek in source file");
+            }
+            // The size is known, so a short read is a read error, not the end of the file.
+            if (platform_fread(app->block_buffer, static_cast<std::size_t>(length), app->source) != length) {
+                return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
+            }
+        }
+    }
+    record->current_block_length = length;
+    record->current_block_number = number;
+    return 0;
+}
+
+int attach_source_file(PatchApplication* app) {
+    if (platform_fstat_size(app->source, &app->source_size) != 0 || app->source_size < 0) {
+        return fail(app, APPLY_SOURCE_READ_FAILED, "cannot query source file size");
+    }
+    app->block_buffer = static_cast<std::uint8_t*>(std::malloc(SOURCE_BLOCK_SIZE));
+    if (app->block_buffer == nullptr) return fail(app, DECODE_OUT_OF_MEMORY, "out of memory");
+    DecodeSource* record = &app->source_record;
+    record->block_size = SOURCE_BLOCK_SIZE;
+    record->current_block = app->block_buffer;
+    const int loaded = load_source_block(app, 0);
+    if (loaded != 0) return loaded;
+    attach_source(&app->stream, record);
+    return 0;
+}
+
+int write_window(PatchApplication* app, Progress* progress) {
+    DecodeStream* stream = &app->stream;
+    const std::uint64_t count = stream->output_avail;
+    if (count != 0 && platform_fwrite(stream->output_next, static_cast<std::size_t>(count), app->output) != count) {
+        return fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
+    }
+    print_progress(progress, count);
+    stream->output_avail = 0;
+    return 0;
+}
+
+// Runs decode_step over the current chunk until it asks for more input.
+int decode_chunk(PatchApplication* app, Progress* progress) {
+    for (;;) {
+        const int result = decode_step(&app->stream);
+        switch (result) {
+            case DECODE_INPUT:
+                return 0;
+            case DECODE_GOTHEADER:
+            case DECODE_WINSTART:
+            case DECODE_WINFINISH:
+                break;
+            case DECODE_GETSRCBLK: {
+                // Only asked for with a source attached; anything else would loop.
+                if (app->source == nullptr) return fail(app, APPLY_SOURCE_READ_FAILED, "no source file");
+                const int loaded = load_source_block(app, app->source_record.requested_block);
+                if (loaded != 0) return loaded;
+                break;
+            }
+            case DECODE_OUTPUT: {
+                const int written = write_window(app, progress);
+                if (written != 0) return written;
+                break;
+            }
+            default:
+                return decoder_failure(app, result);
+        }
+    }
+}
+
+int patch_length(PatchApplication* app, std::uint64_t* length) {
+    if (platform_fseek(app->patch, 0, SEEK_END) != 0) {
+        return fail(app, APPLY_PATCH_SIZE_FAILED, "cannot determine patch file length");
+    }
+    const std::int64_t end = platform_ftell(app->patch);
+    if (end < 0 || platform_fseek(app->patch, 0, SEEK_SET) != 0) {
+        return fail(app, APPLY_PATCH_SIZE_FAILED, "cannot determine patch file length");
+    }
+    *length = static_cast<std::uint64_t>(end);
+    return 0;
+}
+
+// The whole application except closing; the caller releases what is left open.
+int run(PatchApplication* app, Progress* progress, const char* source_path, const char* output_path,
+        const char* patch_path) {
+    app->patch = platform_fopen(patch_path, "rb");
+    if (app->patch == nullptr) return fail(app, APPLY_PATCH_OPEN_FAILED, "cannot open patch file");
+    app->source = platform_fopen(source_path, "rb");   // a missing source is the decoder's concern
+    app->output = platform_fopen(output_path, "wb");
+    if (app->output == nullptr) return fail(app, APPLY_OUTPUT_OPEN_FAILED, "cannot open output file");
+
+    DecodeConfig config{};
+    config.window_size = PATCH_CHUNK_SIZE;
+    config.flags = DRIVER_FLAGS;
+    const int configured = configure_stream(&app->stream, &config);
+    app->stream_configured = true;
+    if (configured != 0) return decoder_failure(app, configured);
+
+    if (app->source != nullptr) {
+        const int attached = attach_source_file(app);
+        if (attached != 0) return attached;
+    }
+
+    app->input_buffer = static_cast<std::uint8_t*>(std::malloc(PATCH_CHUNK_SIZE));
+    if (app->input_buffer == nullptr) return fail(app, DECODE_OUT_OF_MEMORY, "out of memory");
+    // 64-bit: a patch of 2 GiB or more is read like any other.
+    std::uint64_t remaining = 0;
+    const int measured = patch_length(app, &remaining);
+    if (measured != 0) return measured;
+    if (remaining == 0) return fail(app, DECODE_INVALID_INPUT, "empty patch file");
+
+    while (remaining != 0) {
+        const std::uint32_t wanted =
+            remaining < PATCH_CHUNK_SIZE ? static_cast<std::uint32_t>(remaining) : PATCH_CHUNK_SIZE;
+        // A file that yields fewer bytes than its length said would otherwise be
+        // waited for forever.
+        const std::size_t got = platform_fread(app->input_buffer, wanted, app->patch);
+        if (got != wanted) return fail(app, APPLY_PATCH_READ_FAILED, "patch file read failed or ended early");
+        if (got < PATCH_CHUNK_SIZE) app->stream.flags |= DECODE_FLAG_LAST_INPUT;
+        app->stream.input_next = app->input_buffer;
+        app->stream.input_avail = got;
+        const int decoded = decode_chunk(app, progress);
+        if (decoded != 0) return decoded;
+        remaining -= got;
+    }
+    const int ended = end_stream(&app->stream);
+    if (ended != 0) return decoder_failure(app, ended);
+    return 0;
+}
+
+// Closes the output, source and patch files in that order and frees everything.
+// A failure to close the output (its last buffered bytes not written) turns
+// success into failure.
+int release_all(PatchApplication* app, int result) {
+    std::free(app->input_buffer);
+    std::free(app->block_buffer);
+    if (app->stream_configured) release_stream(&app->stream);
+    if (app->output != nullptr && platform_fclose(app->output) != 0 && result == 0) {
+        result = fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
+    }
+    if (app->source != nullptr) platform_fclose(app->source);
+    if (app->patch != nullptr) platform_fclose(app->patch);
+    return result;
+}
+
+}  // namespace
+
+int apply_patch(std::uint8_t show_progress, int progress_start, int progress_end, std::uint32_t expected_total,
+                const char* source_path, const char* output_path, const char* patch_path,
+                const char** failure_message) {
+    PatchApplication app{};
+    Progress progress{show_progress != 0, progress_start, progress_end, expected_total, 0, 0};
+    const int result = release_all(&app, run(&app, &progress, source_path, output_path, patch_path));
+    if (failure_message != nullptr) *failure_message = result != 0 ? app.message : nullptr;
+    return result;
+}
+
+const char* apply_patch_result_name(int code) {
+    switch (code) {
+        case APPLY_PATCH_OPEN_FAILED: return "APPLY_PATCH_OPEN_FAILED";
+        case APPLY_OUTPUT_OPEN_FAILED: return "APPLY_OUTPUT_OPEN_FAILED";
+        case APPLY_PATCH_SIZE_FAILED: return "APPLY_PATCH_SIZE_FAILED";
+        case APPLY_PATCH_READ_FAILED: return "APPLY_PATCH_READ_FAILED";
+        case APPLY_SOURCE_READ_FAILED: return "APPLY_SOURCE_READ_FAILED";
+        case APPLY_OUTPUT_WRITE_FAILED: return "APPLY_OUTPUT_WRITE_FAILED";
+        default: return decode_result_name(code);
+    }
+}

@@ -1,0 +1,144 @@
+// The driver with a failing disk: each open, read, seek, write and close it makes
+// can fail, and every such failure must end the application with the right code
+// and with every file closed (the sanitizer build reports a stream left open).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "patch_writer.h"
+#include "platform/fault_injection.h"
+#include "vcdiff/apply_patch.h"
+#include "vcdiff/decode_types.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Files {
+    fs::path folder;
+    std::string source, patch, output;
+    ~Files() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+};
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A source of two blocks and a patch of two windows that copy from both, so the
+// application opens three files, seeks and reads the source, and writes twice.
+void make_files(Files* files) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    files->folder = fs::temp_directory_path() / (std::string("orv_apply_fault_") + info->name());
+    fs::remove_all(files->folder);
+    fs::create_directories(files->folder);
+    files->source = (files->folder / "source").string();
+    files->patch = (files->folder / "patch").string();
+    files->output = (files->folder / "output").string();
+    Bytes source(2 * SOURCE_BLOCK_SIZE);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 13);
+    write_file(files->source, source);
+    Bytes patch;
+    PatchSink sink = sink_to_bytes(&patch);
+    write_file_header(&sink, FileHeaderSpec{});
+    for (std::uint64_t offset : {0u, SOURCE_BLOCK_SIZE + 5}) {
+        InstructionEncoder enc;
+        encoder_start(&enc, 100);
+        encode_copy(&enc, 0, 100);
+        const auto target = reference_window_target(source, offset, 100, enc.ops);
+        write_window(&sink, window_from_encoder(&enc, VCD_SOURCE, 100, offset, &*target));
+    }
+    write_file(files->patch, patch);
+    fault_injection_reset();
+}
+
+struct Result {
+    int code;
+    std::string message;
+};
+
+Result apply(const Files& files) {
+    const char* message = nullptr;
+    const int code =
+        apply_patch(0, 0, 100, 200, files.source.c_str(), files.output.c_str(), files.patch.c_str(), &message);
+    return Result{code, message != nullptr ? message : ""};
+}
+
+TEST(ApplyPatchFaults, CleanRunCountsItsOperations) {
+    Files files;
+    make_files(&files);
+    EXPECT_EQ(apply(files).code, 0);
+    EXPECT_EQ(fault_injection_count(FAULT_OPEN), 3u);
+    EXPECT_EQ(fault_injection_count(FAULT_CLOSE), 3u);
+    EXPECT_EQ(fs::file_size(files.output), 200u);
+}
+
+TEST(ApplyPatchFaults, Opens) {
+    Files files;
+    make_files(&files);
+    fault_injection_arm(FAULT_OPEN, 1, FAULT_FAIL);
+    EXPECT_EQ(apply(files).code, APPLY_PATCH_OPEN_FAILED);
+    fault_injection_reset();
+    fault_injection_arm(FAULT_OPEN, 2, FAULT_FAIL);   // the source: its windows are refused
+    const Result no_source = apply(files);
+    EXPECT_EQ(no_source.code, DECODE_INVALID_INPUT);
+    EXPECT_EQ(no_source.message, "source input required");
+    fault_injection_reset();
+    fault_injection_arm(FAULT_OPEN, 3, FAULT_FAIL);
+    const Result no_output = apply(files);
+    EXPECT_EQ(no_output.code, APPLY_OUTPUT_OPEN_FAILED);
+    EXPECT_EQ(no_output.message, "cannot open output file");
+}
+
+TEST(ApplyPatchFaults, Reads) {
+    Files files;
+    make_files(&files);
+    fault_injection_arm(FAULT_READ, 1, FAULT_SHORT);   // source block 0
+    EXPECT_EQ(apply(files).code, APPLY_SOURCE_READ_FAILED);
+    fault_injection_reset();
+    fault_injection_arm(FAULT_READ, 2, FAULT_SHORT);   // the patch's only chunk
+    const Result short_patch = apply(files);
+    EXPECT_EQ(short_patch.code, APPLY_PATCH_READ_FAILED);
+    EXPECT_EQ(short_patch.message, "patch file read failed or ended early");
+    fault_injection_reset();
+    fault_injection_arm(FAULT_READ, 3, FAULT_FAIL);    // source block 1
+    EXPECT_EQ(apply(files).code, APPLY_SOURCE_READ_FAILED);
+}
+
+TEST(ApplyPatchFaults, Seeks) {
+    Files files;
+    make_files(&files);
+    // 1: source block 0; 2 and 3: measuring the patch; 4: source block 1.
+    for (std::uint64_t nth : {1u, 4u}) {
+        fault_injection_reset();
+        fault_injection_arm(FAULT_SEEK, nth, FAULT_FAIL);
+        EXPECT_EQ(apply(files).code, APPLY_SOURCE_READ_FAILED) << nth;
+    }
+    for (std::uint64_t nth : {2u, 3u}) {
+        fault_injection_reset();
+        fault_injection_arm(FAULT_SEEK, nth, FAULT_FAIL);
+        EXPECT_EQ(apply(files).code, APPLY_PATCH_SIZE_FAILED) << nth;
+    }
+}
+
+TEST(ApplyPatchFaults, WritesAndCloses) {
+    Files files;
+    make_files(&files);
+    fault_injection_arm(FAULT_WRITE, 2, FAULT_SHORT);
+    EXPECT_EQ(apply(files).code, APPLY_OUTPUT_WRITE_FAILED);
+    fault_injection_reset();
+    fault_injection_arm(FAULT_CLOSE, 1, FAULT_FAIL);   // the output: its last bytes may be lost
+    const Result lost = apply(files);
+    EXPECT_EQ(lost.code, APPLY_OUTPUT_WRITE_FAILED);
+    EXPECT_EQ(lost.message, "cannot write output file");
+    fault_injection_reset();
+    fault_injection_arm(FAULT_CLOSE, 3, FAULT_FAIL);   // the patch, read to its end: harmless
+    EXPECT_EQ(apply(files).code, 0);
+}
+
+}  // namespace
