@@ -17,6 +17,29 @@ else()
   include(GoogleTest)
 endif()
 
+# orv_discover_tests(TARGET [TEST_PREFIX prefix] [EXTRA_ARGS arg...] [LABELS label...])
+# Linux builds: gtest_discover_tests, each test case its own CTest test, with every label.
+# The labels are set by a script of our own that CTest reads after the discovered tests:
+# a list handed to gtest_discover_tests through PROPERTIES loses its separators on the way,
+# and every label after the first would be taken for a property name.
+function(orv_discover_tests target)
+  cmake_parse_arguments(ARG "" "TEST_PREFIX" "EXTRA_ARGS;LABELS" ${ARGN})
+  string(MAKE_C_IDENTIFIER "${target}_${ARG_TEST_PREFIX}tests" list_var)
+  gtest_discover_tests(${target}
+    TEST_PREFIX "${ARG_TEST_PREFIX}"
+    EXTRA_ARGS ${ARG_EXTRA_ARGS}
+    TEST_LIST ${list_var}
+    DISCOVERY_TIMEOUT 60)
+  if(ARG_LABELS)
+    set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${list_var}_labels.cmake")
+    file(WRITE "${label_script}"
+         "if(${list_var})\n"
+         "  set_tests_properties(\${${list_var}} PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+         "endif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
+  endif()
+endfunction()
+
 function(orv_add_unit_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -33,15 +56,6 @@ function(orv_add_unit_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "${labels}")
   else()
-    # Labels are set by a script of our own that CTest reads after the discovered tests:
-    # a list given through PROPERTIES loses its separators on the way, and every label
-    # after the first would be read as a property name.
-    gtest_discover_tests(${name} TEST_LIST ${name}_TESTS DISCOVERY_TIMEOUT 60)
-    set(label_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
-    file(WRITE "${label_script}"
-         "if(${name}_TESTS)\n"
-         "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\n"
-         "endif()\n")
-    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_script}")
+    orv_discover_tests(${name} LABELS ${labels})
   endif()
 endfunction()
