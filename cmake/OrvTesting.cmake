@@ -17,17 +17,28 @@ else()
   include(GoogleTest)
 endif()
 
-# orv_discover_tests(TARGET [TEST_PREFIX prefix] [EXTRA_ARGS arg...] [LABELS label...])
+# orv_discover_tests(TARGET [TEST_PREFIX prefix] [TEST_FILTER filter] [EXTRA_ARGS arg...]
+#                    [LABELS label...] [PROPERTIES name value...])
 # Linux builds: gtest_discover_tests, each test case its own CTest test, with every label.
 # The labels are set by a script of our own that CTest reads after the discovered tests:
 # a list handed to gtest_discover_tests through PROPERTIES loses its separators on the way,
 # and every label after the first would be taken for a property name.
 function(orv_discover_tests target)
-  cmake_parse_arguments(ARG "" "TEST_PREFIX" "EXTRA_ARGS;LABELS" ${ARGN})
-  string(MAKE_C_IDENTIFIER "${target}_${ARG_TEST_PREFIX}tests" list_var)
+  cmake_parse_arguments(ARG "" "TEST_PREFIX;TEST_FILTER" "EXTRA_ARGS;LABELS;PROPERTIES" ${ARGN})
+  string(MAKE_C_IDENTIFIER "${target}_${ARG_TEST_PREFIX}${ARG_TEST_FILTER}tests" list_var)
+  set(filter "")
+  if(ARG_TEST_FILTER)
+    set(filter TEST_FILTER "${ARG_TEST_FILTER}")
+  endif()
+  set(properties "")
+  if(ARG_PROPERTIES)
+    set(properties PROPERTIES ${ARG_PROPERTIES})
+  endif()
   gtest_discover_tests(${target}
     TEST_PREFIX "${ARG_TEST_PREFIX}"
+    ${filter}
     EXTRA_ARGS ${ARG_EXTRA_ARGS}
+    ${properties}
     TEST_LIST ${list_var}
     DISCOVERY_TIMEOUT 60)
   if(ARG_LABELS)
