@@ -197,6 +197,10 @@ int platform_fclose(std::FILE* stream) {
     return fail ? EOF : result;
 }
 
+void platform_set_stream_buffer(std::FILE* stream, char* buffer, std::size_t size) {
+    std::setvbuf(stream, buffer, _IOFBF, size);
+}
+
 int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
     struct _stat64 status {};
     if (_fstat64(_fileno(stream), &status) != 0) return -1;

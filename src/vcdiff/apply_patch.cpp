@@ -11,6 +11,10 @@
 namespace {
 
 constexpr std::uint32_t DRIVER_FLAGS = DECODE_FLAG_CHECKSUMS;   // checksums stay verified
+constexpr std::uint64_t UNKNOWN_POSITION = ~std::uint64_t{0};
+// The source stream's buffer: a run of 16 KiB block reads costs one system call per
+// this many bytes.
+constexpr std::size_t SOURCE_STREAM_BUFFER = 256 * 1024;
 
 // Everything one application owns, so that one routine can release it on every path.
 struct PatchApplication {
@@ -19,7 +23,9 @@ struct PatchApplication {
     std::FILE* output;
     std::uint8_t* input_buffer;
     std::uint8_t* block_buffer;
+    char* source_stream_buffer;      // the source stream's own buffer; freed after it is closed
     std::int64_t source_size;
+    std::uint64_t source_position;   // where the source stream stands: no seek is needed there
     bool stream_configured;
     DecodeStream stream;
     DecodeSource source_record;
@@ -72,13 +78,19 @@ int load_source_block(PatchApplication* app, std::uint64_t number) {
         const std::uint64_t offset = number * record->block_size;
         length = size - offset < record->block_size ? size - offset : record->block_size;
         if (length != 0) {
-            if (platform_fseek(app->source, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
+            // Blocks are mostly asked for in order: the stream is then already there, and
+            // its buffer serves the read without a system call.
+            if (offset != app->source_position &&
+                platform_fseek(app->source, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
+                app->source_position = UNKNOWN_POSITION;
                 return fail(app, APPLY_SOURCE_READ_FAILED, "cannot seek in source file");
             }
             // The size is known, so a short read is a read error, not the end of the file.
             if (platform_fread(app->block_buffer, static_cast<std::size_t>(length), app->source) != length) {
+                app->source_position = UNKNOWN_POSITION;
                 return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
             }
+            app->source_position = offset + length;
         }
     }
     record->current_block_length = length;
@@ -90,6 +102,12 @@ int attach_source_file(PatchApplication* app) {
     if (platform_fstat_size(app->source, &app->source_size) != 0 || app->source_size < 0) {
         return fail(app, APPLY_SOURCE_READ_FAILED, "cannot query source file size");
     }
+    // Without a bigger buffer each block would be a system call of its own.
+    app->source_stream_buffer = static_cast<char*>(std::malloc(SOURCE_STREAM_BUFFER));
+    if (app->source_stream_buffer != nullptr) {
+        platform_set_stream_buffer(app->source, app->source_stream_buffer, SOURCE_STREAM_BUFFER);
+    }
+    app->source_position = 0;
     app->block_buffer = static_cast<std::uint8_t*>(std::malloc(SOURCE_BLOCK_SIZE));
     if (app->block_buffer == nullptr) return fail(app, DECODE_OUT_OF_MEMORY, "out of memory");
     DecodeSource* record = &app->source_record;
@@ -212,6 +230,7 @@ int release_all(PatchApplication* app, int result) {
         result = fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
     }
     if (app->source != nullptr) platform_fclose(app->source);
+    std::free(app->source_stream_buffer);
     if (app->patch != nullptr) platform_fclose(app->patch);
     return result;
 }
