@@ -30,8 +30,9 @@ void write_file(const std::string& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A source of two blocks and a patch of two windows that copy from both, so the
-// application opens three files, seeks and reads the source, and writes twice.
+// A source of two blocks and a patch of two windows that copy from block 1, then
+// block 0 again, so the application opens three files, reads the source in order and
+// then seeks back in it, and writes twice.
 void make_files(Files* files) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     files->folder = fs::temp_directory_path() / (std::string("orv_apply_fault_") + info->name());
@@ -46,7 +47,7 @@ void make_files(Files* files) {
     Bytes patch;
     PatchSink sink = sink_to_bytes(&patch);
     write_file_header(&sink, FileHeaderSpec{});
-    for (std::uint64_t offset : {0u, SOURCE_BLOCK_SIZE + 5}) {
+    for (std::uint64_t offset : {SOURCE_BLOCK_SIZE + 5, 0u}) {
         InstructionEncoder enc;
         encoder_start(&enc, 100);
         encode_copy(&enc, 0, 100);
@@ -113,17 +114,17 @@ TEST(ApplyPatchFaults, Reads) {
 TEST(ApplyPatchFaults, Seeks) {
     Files files;
     make_files(&files);
-    // 1: source block 0; 2 and 3: measuring the patch; 4: source block 1.
-    for (std::uint64_t nth : {1u, 4u}) {
-        fault_injection_reset();
-        fault_injection_arm(FAULT_SEEK, nth, FAULT_FAIL);
-        EXPECT_EQ(apply(files).code, APPLY_SOURCE_READ_FAILED) << nth;
-    }
-    for (std::uint64_t nth : {2u, 3u}) {
+    // Blocks 0 and 1 are read in order, without a seek. 1 and 2: measuring the patch;
+    // 3: back to source block 0.
+    for (std::uint64_t nth : {1u, 2u}) {
         fault_injection_reset();
         fault_injection_arm(FAULT_SEEK, nth, FAULT_FAIL);
         EXPECT_EQ(apply(files).code, APPLY_PATCH_SIZE_FAILED) << nth;
     }
+    fault_injection_reset();
+    fault_injection_arm(FAULT_SEEK, 3, FAULT_FAIL);
+    EXPECT_EQ(apply(files).code, APPLY_SOURCE_READ_FAILED);
+    EXPECT_EQ(fault_injection_count(FAULT_SEEK), 3u);
 }
 
 TEST(ApplyPatchFaults, WritesAndCloses) {
