@@ -31,11 +31,12 @@ using Clock = std::chrono::steady_clock;
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
     if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
-    if (options.wine.empty()) {
-        execl(options.program.c_str(), options.program.c_str(), static_cast<char*>(nullptr));
-    } else {
-        execlp(options.wine.c_str(), options.wine.c_str(), options.program.c_str(), static_cast<char*>(nullptr));
-    }
+    std::vector<char*> argv;
+    if (!options.wine.empty()) argv.push_back(const_cast<char*>(options.wine.c_str()));
+    argv.push_back(const_cast<char*>(options.program.c_str()));
+    for (const std::string& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
     _exit(127);
 }
 

@@ -15,6 +15,7 @@
 struct RunOptions {
     std::string program;                    // the native program, or the .exe under `wine`
     std::string wine;                       // empty: run `program` natively
+    std::vector<std::string> arguments;     // after `program` (e.g. cmd's /c line under wine)
     std::filesystem::path folder;           // the current directory of the run
     std::vector<std::pair<std::string, std::string>> environment;  // added to ours
     bool key_press = true;                  // a key is waiting from the start
