@@ -70,11 +70,12 @@ std::map<std::string, std::uint64_t> read_counts(const fs::path& path) {
 
 // Ctrl+C once the output shows `moment`: the run fails on its ordinary path, deletes
 // its files and ends without waiting for a key.
-void interrupt_at(const std::string& moment) {
+void interrupt_at(const std::string& moment, int signal_number = SIGINT) {
     FileWatch watch(scene().image);
     RunOptions options = full_run(ORV_PATCHER);
     options.key_press = false;   // an interrupted run must not wait for one
     options.signal_when = moment;
+    options.signal_number = signal_number;
     const ProgramRun run = run_program(options);
     ASSERT_TRUE(run.signal_sent) << run.output;
     EXPECT_FALSE(run.timed_out);
@@ -93,6 +94,12 @@ void interrupt_at(const std::string& moment) {
 TEST(FullSizeInterruption, CtrlCDuringTheRebuild) { interrupt_at(progress(20)); }
 
 TEST(FullSizeInterruption, CtrlCDuringThePatchApplication) { interrupt_at(progress(75)); }
+
+// The terminal closed (SIGHUP) or the system asking the program to end (SIGTERM).
+TEST(FullSizeInterruption, TerminalClosedOrTerminatedDuringTheRun) {
+    interrupt_at(progress(35), SIGHUP);
+    interrupt_at(progress(60), SIGTERM);
+}
 
 // A clean run counts the calls; a few failing ones are then placed in the rebuild, in
 // the patch application and on the output's last close.
