@@ -72,6 +72,9 @@ TEST(Identification, AValidImageAfterRejectedOnesIsFound) {
 }
 
 TEST(Identification, AnImageThatCannotBeOpenedEndsTheRun) {
+    if (running_windows_program()) {
+        GTEST_SKIP() << "Wine does not list a link that leads nowhere";
+    }
     TempFolder folder;
     fs::create_symlink(folder.path / "nowhere", folder.path / "x.iso");
     expect_run(folder, banner() + image_open_failed("x.iso") + press_key());
