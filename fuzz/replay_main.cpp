@@ -6,7 +6,14 @@
 #include <iterator>
 #include <vector>
 
+// The entry is chosen at build time: the decoder's unless ORV_FUZZ_PATHS is defined.
+#ifdef ORV_FUZZ_PATHS
+#include "fuzz_paths_entry.h"
+#define ORV_FUZZ_ENTRY run_paths_fuzz_input
+#else
 #include "fuzz_decoder_entry.h"
+#define ORV_FUZZ_ENTRY run_decoder_fuzz_input
+#endif
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -20,7 +27,7 @@ int main(int argc, char** argv) {
         std::ifstream in(entry.path(), std::ios::binary);
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ++count;
-        const int verdict = run_decoder_fuzz_input(bytes.data(), bytes.size());
+        const int verdict = ORV_FUZZ_ENTRY(bytes.data(), bytes.size());
         if (verdict != 0) {
             ++broken;
             std::fprintf(stderr, "%s: verdict %d\n", entry.path().string().c_str(), verdict);

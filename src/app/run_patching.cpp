@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/messages.h"
-#include "fs/file_access.h"
 #include "fs/path_helpers.h"
 #include "platform/platform.h"
 #include "rebuild/rebuild_script.h"
@@ -42,14 +41,18 @@ void report_outcome(PatchJob& job, int result) {
     }
 }
 
-int patch_us_image(PatchJob& job) {
+// `output_at_risk` turns true where the old output is deleted on purpose: from then on
+// a file at output_path is this run's own, and a failure deletes it. Before that point
+// a file there is the player's (an earlier output) and is left alone.
+int patch_us_image(PatchJob& job, bool* output_at_risk) {
+    *output_at_risk = true;
     platform_remove(job.output_path);
     return apply_patch(1, 0, 100, PROGRESS_TOTAL, job.image_path, job.output_path, job.patch_path);
 }
 
 // Returns the result of the whole European path; a failed rebuild is a failure of
 // its own, never passed on to the patch step.
-int patch_eu_image(PatchJob& job) {
+int patch_eu_image(PatchJob& job, bool* output_at_risk) {
     WriterValues writer{};
     writer.source_path = job.image_path;
     writer.source_fd = &job.image_fd;
@@ -64,6 +67,7 @@ int patch_eu_image(PatchJob& job) {
     if (!rebuilt || !closed) {
         return REBUILD_FAILED;
     }
+    *output_at_risk = true;
     platform_remove(job.output_path);
     return apply_patch(1, 50, 100, PROGRESS_TOTAL, job.temp_path, job.output_path, job.patch_path);
 }
@@ -84,11 +88,15 @@ void run_patching(PatchJob& job) {
     }
 
     bool temp_created = false;
+    bool output_at_risk = false;
     int result = 0;
     if (job.region == US) {
-        result = patch_us_image(job);
+        result = patch_us_image(job, &output_at_risk);
     } else {
-        create_file_for_writing(&job.temp_fd, job.temp_path);
+        // Only a file this run creates may be written and later deleted: a file already
+        // named like the intermediate image (a player's file, a leftover of a run that
+        // was killed, a link to the image itself) is never truncated or followed.
+        job.temp_fd = platform_open(job.temp_path, OPEN_CREATE_NEW);
         if (job.temp_fd < 0) {
             job.temp_fd = -1;
             print_temp_create_failed();
@@ -96,14 +104,14 @@ void run_patching(PatchJob& job) {
             return;
         }
         temp_created = true;
-        result = patch_eu_image(job);
+        result = patch_eu_image(job, &output_at_risk);
     }
 
     report_outcome(job, result);
     if (temp_created) {
         platform_remove(job.temp_path);
     }
-    if (result != 0) {
+    if (result != 0 && output_at_risk) {
         platform_remove(job.output_path);
     }
     platform_guard_files(false);

@@ -26,8 +26,9 @@ bool is_dot_entry(const char* name) {
 
 char fold_case(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The extension is the text after the last '.'; a name without one matches only "*".
-bool extension_matches(const char* name, const char* extension) {
+}  // namespace
+
+bool name_matches_extension(const char* name, const char* extension) {
     if (std::strcmp(extension, "*") == 0) return true;
     const char* dot = std::strrchr(name, '.');
     if (dot == nullptr) return false;
@@ -38,6 +39,8 @@ bool extension_matches(const char* name, const char* extension) {
     }
     return own[i] == '\0' && extension[i] == '\0';
 }
+
+namespace {
 
 // Closes every open listing and makes the state idle, back in the start folder if it
 // can still be reached. Used when the walk cannot find its way back up.
@@ -113,7 +116,7 @@ int find_next_file(char* out, std::size_t out_capacity, const char* extension) {
             if (!entry.is_link) enter_folder(entry.name);
             continue;
         }
-        if (!extension_matches(entry.name, extension)) continue;
+        if (!name_matches_extension(entry.name, extension)) continue;
         char current[SEARCH_DIRECTORY_BUFFER];
         if (platform_get_current_directory(current, SEARCH_DIRECTORY_BUFFER) == 0) continue;
         // A path that does not fit the caller's buffer is passed over, never cut short.

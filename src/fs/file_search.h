@@ -31,5 +31,10 @@ struct SearchState {
 // folder that cannot be listed counts as empty.
 int find_next_file(char* out, std::size_t out_capacity, const char* extension);
 
+// True when `name` has `extension`: "*" matches every name; otherwise the text after
+// the last '.' of `name`, with A to Z folded to a to z and every other byte (those
+// above 127 included) kept, must equal `extension`. A name without '.' matches only "*".
+bool name_matches_extension(const char* name, const char* extension);
+
 // The state, for tests that check the walk returns to idle.
 const SearchState& search_state();

@@ -56,6 +56,8 @@ enum FileOpenMode {
     OPEN_WRITE_ONLY = 1,            // existing file, writing, no create or truncate
     OPEN_READ_WRITE = 2,            // existing file, both
     OPEN_CREATE_TRUNCATE = 3,       // create, or truncate to 0, for writing
+    OPEN_CREATE_NEW = 4,            // create for writing; fails when anything (a file, a
+                                    // folder, a link, even a dangling one) has the name
 };
 
 // All binary: no byte is translated. A descriptor, or -1 on failure.

@@ -90,6 +90,8 @@ int platform_open(const char* path, FileOpenMode mode) {
         case OPEN_READ_WRITE: return _open(path, _O_RDWR | binary);
         case OPEN_CREATE_TRUNCATE:
             return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
+        case OPEN_CREATE_NEW:
+            return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | binary, _S_IREAD | _S_IWRITE);
     }
     errno = EINVAL;
     return -1;
