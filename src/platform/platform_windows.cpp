@@ -162,54 +162,6 @@ std::int64_t platform_file_length(int fd) {
 
 int platform_remove(const char* path) { return std::remove(path); }
 
-// ---- Streams ------------------------------------------------------------------
-
-std::FILE* platform_fopen(const char* path, const char* mode) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
-        errno = EIO;
-        return nullptr;
-    }
-    return std::fopen(path, mode);
-}
-
-std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = file_call_action(FAULT_READ);
-    if (fault == FAULT_ACTION_FAIL) return 0;
-    if (fault == FAULT_ACTION_SHORT) count /= 2;
-    return std::fread(buffer, 1, count, stream);
-}
-
-std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = file_call_action(FAULT_WRITE);
-    if (fault == FAULT_ACTION_FAIL) return 0;
-    if (fault == FAULT_ACTION_SHORT) count /= 2;
-    return std::fwrite(buffer, 1, count, stream);
-}
-
-int platform_fseek(std::FILE* stream, std::int64_t offset, int origin) {
-    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) return -1;
-    return _fseeki64(stream, offset, origin);
-}
-
-std::int64_t platform_ftell(std::FILE* stream) { return static_cast<std::int64_t>(_ftelli64(stream)); }
-
-int platform_fclose(std::FILE* stream) {
-    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
-    const int result = std::fclose(stream);
-    return fail ? EOF : result;
-}
-
-void platform_set_stream_buffer(std::FILE* stream, char* buffer, std::size_t size) {
-    std::setvbuf(stream, buffer, _IOFBF, size);
-}
-
-int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
-    struct _stat64 status {};
-    if (_fstat64(_fileno(stream), &status) != 0) return -1;
-    *size = static_cast<std::int64_t>(status.st_size);
-    return 0;
-}
-
 // ---- Interruption -------------------------------------------------------------
 
 namespace {
@@ -234,7 +186,3 @@ BOOL WINAPI on_console_event(DWORD event) {
 }  // namespace
 
 void platform_install_interrupt_handler() { SetConsoleCtrlHandler(on_console_event, TRUE); }
-
-void platform_guard_files(bool guarding) { files_guarded.store(guarding ? 1 : 0); }
-
-bool platform_interrupted() { return interrupt_pending(); }

@@ -4,5 +4,6 @@ if(WIN32)
 else()
   target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_posix.cpp)
 endif()
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.cpp)
 # Empty unless ORV_FAULT_INJECTION is defined (the _faults variant of the library).
 target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp)
