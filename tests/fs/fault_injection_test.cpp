@@ -1,10 +1,10 @@
-// The fault-injection build of the platform layer, and read_file_range under its faults.
+// The fault-injection build of the platform layer.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 #include <string>
 
-#include "fs/file_access.h"
 #include "fs_test_support.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
@@ -37,24 +37,6 @@ TEST_F(FaultInjectionTest, AnArmedCallFailsOnceAndOnlyOnceAndShortTransfersMoveH
     EXPECT_EQ(platform_write(fd, "0123456789", 10), 5);
     EXPECT_EQ(platform_write(fd, "ab", 2), 2);
     EXPECT_EQ(platform_close(fd), 0);
-}
-
-TEST_F(FaultInjectionTest, ReadFileRangeReportsEveryFaultAndClosesTheSlot) {
-    for (FaultOperation op : {FAULT_OPEN, FAULT_SEEK, FAULT_READ, FAULT_CLOSE}) {
-        for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
-            fault_injection_reset();
-            fault_injection_arm(op, 1, kind);
-            int slot = -1;
-            std::uint8_t* buffer = nullptr;
-            std::uint32_t count = 99;
-            EXPECT_EQ(read_file_range(&slot, "data.bin", &buffer, &count, 10, 4), 0) << op << "/" << kind;
-            EXPECT_EQ(buffer, nullptr);
-            EXPECT_EQ(count, 0u);
-            EXPECT_EQ(slot, -1);
-            std::free(buffer);
-            EXPECT_EQ(fault_injection_count(FAULT_CLOSE), op == FAULT_OPEN ? 0u : 1u);
-        }
-    }
 }
 
 TEST_F(FaultInjectionTest, FaultsAreArmedFromTheEnvironment) {

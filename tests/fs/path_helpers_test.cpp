@@ -55,14 +55,4 @@ TEST(PathHelpers, EditsInPlace) {
     }
 }
 
-TEST(PathHelpers, JoinPathChecksTheBound) {
-    char out[16];
-    ASSERT_TRUE(join_path(out, sizeof out, "/", "a.iso"));
-    EXPECT_EQ(std::string(out), "/a.iso");
-    ASSERT_TRUE(join_path(out, sizeof out, "/abcdefgh", "12345"));  // 15 characters and the NUL
-    EXPECT_EQ(std::string(out), std::string("/abcdefgh") + PATH_SEPARATOR + "12345");
-    EXPECT_FALSE(join_path(out, sizeof out, "/abcdefgh", "123456"));
-    EXPECT_EQ(std::string(out), "");
-}
-
 }  // namespace
