@@ -14,25 +14,21 @@ namespace fs_test {
 
 namespace stdfs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, made the current directory for
-// the test; the previous current directory is restored and the folder removed after.
+// A fresh temporary folder made the current directory for the test, removed after.
 class TempTreeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         saved_cwd_ = stdfs::current_path();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name("orv-fs-");
-        name.append(info->name()).append("-").append(std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        name.append(::testing::UnitTest::GetInstance()->current_test_info()->name());
         const stdfs::path wanted = stdfs::temp_directory_path() / name;
         stdfs::remove_all(wanted);
         stdfs::create_directories(wanted);
         root_ = stdfs::canonical(wanted);
         stdfs::current_path(root_);
     }
-
     void TearDown() override {
-        // A test that failed half-way leaves the walk open: run it out so the next test
-        // starts idle.
+        // A test that failed half-way leaves the walk open: run it out so the next starts idle.
         char out[4096];
         for (int guard = 0; guard < 100000 && find_next_file(out, sizeof out, "*") == 1; ++guard) {
         }
@@ -40,20 +36,12 @@ protected:
         std::error_code ignored;
         stdfs::remove_all(root_, ignored);
     }
-
     stdfs::path make_file(const stdfs::path& relative, const std::string& content = "x") {
         const stdfs::path full = root_ / relative;
         stdfs::create_directories(full.parent_path());
         std::ofstream(full, std::ios::binary) << content;
         return full;
     }
-
-    stdfs::path make_folder(const stdfs::path& relative) {
-        const stdfs::path full = root_ / relative;
-        stdfs::create_directories(full);
-        return full;
-    }
-
     stdfs::path root_;
 
 private:
@@ -68,9 +56,10 @@ inline std::vector<std::string> walk_all(const char* extension, std::size_t capa
     return found;
 }
 
-inline bool search_is_idle() {
+// Idle, and back in the start folder.
+inline bool search_is_done(const stdfs::path& start) {
     const SearchState& state = search_state();
-    return state.depth == 0 && state.listing_handles[0] == LISTING_NONE;
+    return state.depth == 0 && state.listing_handles[0] == LISTING_NONE && stdfs::current_path() == start;
 }
 
 }  // namespace fs_test

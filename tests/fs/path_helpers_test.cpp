@@ -1,6 +1,7 @@
 // In-place path edits, roots included.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "fs/path_helpers.h"
@@ -8,105 +9,50 @@
 
 namespace {
 
-// Writes paths with '\' and turns them into this platform's separator.
+// Paths are written with '\' and turned into this platform's separator.
 std::string native(std::string text) {
-    for (char& c : text) {
-        if (c == '\\') c = PATH_SEPARATOR;
-    }
+    for (char& c : text) c = c == '\\' ? PATH_SEPARATOR : c;
     return text;
 }
 
-struct Edited {
-    int result;
-    std::string text;
-};
-
-template <typename Edit>
-Edited edit(const std::string& text, Edit change) {
-    char buffer[300] = {};
-    text.copy(buffer, sizeof buffer - 1);
-    const int result = change(buffer);
-    return Edited{result, buffer};
-}
-
-TEST(PathHelpers, DropPathPrefixRemovesTheFolderAndItsSeparator) {
-    const auto drop = [](std::size_t n) { return [n](char* text) { return drop_path_prefix(text, n); }; };
-    EXPECT_EQ(edit(native("C:\\work\\sub\\game.iso"), drop(7)).text, native("sub\\game.iso"));
-    EXPECT_EQ(edit(native("C:\\work\\sub\\game.iso"), drop(7)).result, 1);
-    // Nothing changes when the text is not longer than the prefix.
-    EXPECT_EQ(edit(native("C:\\work"), drop(7)).result, 0);
-    EXPECT_EQ(edit(native("C:\\work"), drop(7)).text, native("C:\\work"));
-    EXPECT_EQ(edit("abc", drop(5)).text, "abc");
-    // Exactly one character more: only the separator goes, leaving an empty text.
-    EXPECT_EQ(edit(native("C:\\work\\"), drop(7)).text, "");
-    // A root start folder already ends with its separator: it is not taken twice.
-    EXPECT_EQ(edit(native("C:\\sub\\game.iso"), drop(3)).text, native("sub\\game.iso"));
-    EXPECT_EQ(edit(native("C:\\game.iso"), drop(3)).text, "game.iso");
-    EXPECT_EQ(edit("/sub/game.iso", drop(1)).text, "sub/game.iso");
-}
-
-TEST(PathHelpers, CutPathTailNeedsALongerText) {
-    const auto cut = [](std::size_t n) { return [n](char* text) { return cut_path_tail(text, n); }; };
-    EXPECT_EQ(edit("game.iso", cut(4)).text, "game");
-    EXPECT_EQ(edit("game.ISO", cut(4)).result, 1);
-    EXPECT_EQ(edit(".iso", cut(4)).result, 0);
-    EXPECT_EQ(edit(".iso", cut(4)).text, ".iso");
-    EXPECT_EQ(edit("", cut(0)).result, 0);
-    EXPECT_EQ(edit("a", cut(0)).text, "a");
-}
-
-TEST(PathHelpers, StripDirectoriesKeepsTheBaseName) {
-    const auto strip = [](char* text) { strip_directories(text); return 0; };
-    EXPECT_EQ(edit(native("C:\\work\\sub") + "/patch.xdelta", strip).text, "patch.xdelta");
-    EXPECT_EQ(edit("/patch.xdelta", strip).text, "/patch.xdelta");  // a leading separator does not count
-    EXPECT_EQ(edit("patch.xdelta", strip).text, "patch.xdelta");
-    EXPECT_EQ(edit(native("\\a\\b\\"), strip).text, "");
+TEST(PathHelpers, EditsInPlace) {
+    using Edit = std::function<int(char*)>;
+    const auto drop = [](std::size_t n) { return Edit([n](char* t) { return drop_path_prefix(t, n); }); };
+    const auto cut = [](std::size_t n) { return Edit([n](char* t) { return cut_path_tail(t, n); }); };
+    const Edit strip = [](char* t) { strip_directories(t); return 0; };
+    const Edit up = [](char* t) { cut_last_component(t); return 0; };
+    struct Case {
+        std::string in;
+        Edit edit;
+        int result;
+        std::string out;
+    };
+    const Case cases[] = {
+        {native("C:\\work\\sub\\game.iso"), drop(7), 1, native("sub\\game.iso")},
+        {native("C:\\work"), drop(7), 0, native("C:\\work")},  // n equal to the length
+        {native("C:\\work\\"), drop(7), 1, ""},
+        {native("C:\\game.iso"), drop(3), 1, "game.iso"},  // a root already ends with its separator
+        {"/sub/game.iso", drop(1), 1, "sub/game.iso"},
+        {"game.iso", cut(4), 1, "game"},
+        {".iso", cut(4), 0, ".iso"},
+        {native("C:\\work\\sub") + "/patch.xdelta", strip, 0, "patch.xdelta"},
+        {native("\\a\\b\\"), strip, 0, ""},
+        {"patch.xdelta", strip, 0, "patch.xdelta"},
 #ifndef _WIN32
-    // Elsewhere than on Windows a backslash belongs to the name.
-    EXPECT_EQ(edit("/dir/odd\\name.xdelta", strip).text, "odd\\name.xdelta");
+        {"/dir/odd\\name.xdelta", strip, 0, "odd\\name.xdelta"},  // a backslash is part of a name here
 #endif
-}
-
-TEST(PathHelpers, CutLastComponentKeepsRoots) {
-    const auto up = [](char* text) { cut_last_component(text); return 0; };
-    EXPECT_EQ(edit(native("C:\\work\\sub"), up).text, native("C:\\work"));
-    EXPECT_EQ(edit(native("C:\\sub"), up).text, native("C:\\"));
-    EXPECT_EQ(edit(native("C:\\"), up).text, native("C:\\"));
-    EXPECT_EQ(edit("/sub", up).text, "/");
-    EXPECT_EQ(edit("/", up).text, "/");
-    EXPECT_EQ(edit("/a/b/c", up).text, "/a/b");
-    EXPECT_EQ(edit("plain", up).text, "plain");
-}
-
-TEST(PathHelpers, JoinPathAddsOneSeparatorAndChecksTheBound) {
-    char out[16];
-    ASSERT_TRUE(join_path(out, sizeof out, native("C:\\work").c_str(), "a.iso"));
-    EXPECT_EQ(std::string(out), native("C:\\work\\a.iso"));
-    ASSERT_TRUE(join_path(out, sizeof out, native("C:\\").c_str(), "a.iso"));
-    EXPECT_EQ(std::string(out), native("C:\\a.iso"));
-    ASSERT_TRUE(join_path(out, sizeof out, "/", "a.iso"));
-    EXPECT_EQ(std::string(out), "/a.iso");
-
-    // 15 characters and the terminator fit exactly; one more does not, and out is left empty.
-    ASSERT_TRUE(join_path(out, sizeof out, "/abcdefgh", "12345"));
-    EXPECT_EQ(std::string(out), std::string("/abcdefgh") + PATH_SEPARATOR + "12345");
-    EXPECT_FALSE(join_path(out, sizeof out, "/abcdefgh", "123456"));
-    EXPECT_EQ(std::string(out), "");
-    EXPECT_FALSE(join_path(out, sizeof out, "/abcdefghijklmnopqrstuvwxyz", "a"));
-    EXPECT_FALSE(join_path(out, 0, "/", "a"));
-
-    // Going down with join_path and up with cut_last_component from a root comes back to it.
-    char path[32];
-    ASSERT_TRUE(join_path(path, sizeof path, "/", "sub"));
-    cut_last_component(path);
-    EXPECT_EQ(std::string(path), "/");
-}
-
-TEST(PathHelpers, FitsInCountsTheTerminator) {
-    EXPECT_TRUE(fits_in("abc", 4));
-    EXPECT_FALSE(fits_in("abc", 3));
-    EXPECT_TRUE(fits_in("", 1));
-    EXPECT_FALSE(fits_in("", 0));
+        {native("C:\\work\\sub"), up, 0, native("C:\\work")},
+        {native("C:\\sub"), up, 0, native("C:\\")},
+        {native("C:\\"), up, 0, native("C:\\")},
+        {"/sub", up, 0, "/"},
+        {"/", up, 0, "/"},
+    };
+    for (const Case& c : cases) {
+        char buffer[300] = {};
+        c.in.copy(buffer, sizeof buffer - 1);
+        EXPECT_EQ(c.edit(buffer), c.result) << c.in;
+        EXPECT_EQ(std::string(buffer), c.out) << c.in;
+    }
 }
 
 }  // namespace

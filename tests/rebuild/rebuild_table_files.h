@@ -1,5 +1,5 @@
-// The rebuild tables as the .tsv files in the source tree hold them, read at run
-// time by the tests (the program has them compiled in).
+// The rebuild tables as the .tsv files in the source tree hold them, read at run time
+// by the tests (the program has them compiled in).
 #pragma once
 
 #include <cstdint>
