@@ -92,7 +92,7 @@ ProgramRun run_program(const RunOptions& options) {
         }
         if (!run.signal_sent && !options.signal_when.empty() &&
             run.output.find(options.signal_when) != std::string::npos) {
-            kill(pid, options.signal_number);
+            kill(pid, SIGINT);
             run.signal_sent = true;
         }
         if (Clock::now() > deadline) {

@@ -29,8 +29,7 @@ struct RunOptions {
     std::filesystem::path folder;           // the current directory of the run
     std::vector<std::pair<std::string, std::string>> environment;  // added to ours
     bool key_press = true;                  // a key is waiting from the start
-    std::string signal_when;                // send `signal_number` once the output holds this text
-    int signal_number = 2;                  // SIGINT
+    std::string signal_when;                // send SIGINT once the output holds this text
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
     int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run
 };
@@ -45,7 +44,6 @@ struct ProgramRun {
     bool timed_out = false;
 };
 ProgramRun run_program(const RunOptions& options);
-// Whether `text` ends with `end`.
 bool ends_with(const std::string& text, const std::string& end);
 
 // The separator and line ends the program shows on this platform.

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -47,8 +46,7 @@ struct RebuildCase {
     // 20 MiB chunks; sound-bank headers at sectors 0, 3 and 5 of the region at 64 KiB.
     RebuildCase() {
         fs::create_directories(folder);
-        std::uint32_t seed = 3;
-        for (int i = 0; i < 256 * 1024; ++i) {
+        for (std::uint32_t i = 0, seed = 3; i < 256 * 1024; ++i) {
             seed = seed * 1664525u + 1013904223u;
             source_head.push_back(static_cast<char>(seed >> 24));
         }
@@ -57,13 +55,7 @@ struct RebuildCase {
         fs::resize_file(source_path, 45u << 20);
         output_fd = ::open(output_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (output_fd < 0) std::abort();
-        writer.source_path = source_text.c_str();
-        writer.source_fd = &source_fd;
-        writer.buffer = &buffer;
-        writer.total = PROGRESS_TOTAL;
-        writer.output_fd = output_fd;
-        writer.bytes_written = &bytes_written;
-        writer.divisor = 2;
+        writer = {source_text.c_str(), &source_fd, &buffer, PROGRESS_TOTAL, output_fd, &bytes_written, 2};
     }
     ~RebuildCase() {
         ::close(output_fd);

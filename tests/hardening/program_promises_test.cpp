@@ -126,49 +126,44 @@ TEST(IntermediateImage, AFileOrLinkOfItsNameIsNeitherFollowedTruncatedNorDeleted
 
 namespace {
 
-Bytes header_then(const Bytes& rest, const FileHeaderSpec& header = {}) {
+Bytes patch_of(const FileHeaderSpec& header, const std::vector<WindowSpec>& windows, const Bytes& rest = {}) {
     Bytes patch;
     PatchSink sink = sink_to_bytes(&patch);
     write_file_header(&sink, header);
+    for (const WindowSpec& window : windows) write_window(&sink, window);
     patch.insert(patch.end(), rest.begin(), rest.end());
-    return patch;
-}
-
-Bytes one_window(const WindowSpec& window) {
-    Bytes patch;
-    PatchSink sink = sink_to_bytes(&patch);
-    write_file_header(&sink, FileHeaderSpec{});
-    write_window(&sink, window);
     return patch;
 }
 
 }  // namespace
 
 TEST(HostilePatch, EveryMalformedPatchEndsWithTheGenericFailureAndNoOutput) {
-    std::vector<std::pair<std::string, Bytes>> patches = {{"empty", {}}, {"not a patch", Bytes{'h', 'e', 'l', 'l', 'o'}}};
     FileHeaderSpec huge_header;   // an application header of 2^62 bytes: no allocation can hold it
     huge_header.indicator = 0x04;
     huge_header.app_header_length = std::uint64_t{1} << 62;
-    patches.push_back({"huge application header", header_then({}, huge_header)});
     WindowSpec huge_window;
     huge_window.target_length = std::uint64_t{1} << 40;
-    patches.push_back({"huge target window", one_window(huge_window)});
     InstructionEncoder past_end;
     encoder_start(&past_end, 5000);
     encode_copy(&past_end, 0, 5000);
-    patches.push_back({"copy past the image's end", one_window(window_from_encoder(&past_end, VCD_SOURCE, 5000, US_SIZE - 100))});
     InstructionEncoder ahead;
     encoder_start(&ahead, 0);
     encode_add(&ahead, Bytes(10, 1));
     encode_copy(&ahead, 50, 10);
-    patches.push_back({"copy ahead of the target", one_window(window_from_encoder(&ahead, 0))});
     WindowSpec long_sections;   // section lengths far beyond the window's own length
     long_sections.target_length = 10;
     long_sections.encoding_length = 5;
     long_sections.data = Bytes(100, 7);
-    patches.push_back({"sections longer than the window", one_window(long_sections)});
-    patches.push_back({"integer that never ends", header_then(Bytes(40, 0xFF))});
-
+    const std::vector<std::pair<std::string, Bytes>> patches = {
+        {"empty", {}},
+        {"not a patch", Bytes{'h', 'e', 'l', 'l', 'o'}},
+        {"huge application header", patch_of(huge_header, {})},
+        {"huge target window", patch_of({}, {huge_window})},
+        {"copy past the image's end", patch_of({}, {window_from_encoder(&past_end, VCD_SOURCE, 5000, US_SIZE - 100)})},
+        {"copy ahead of the target", patch_of({}, {window_from_encoder(&ahead, 0)})},
+        {"sections longer than the window", patch_of({}, {long_sections})},
+        {"integer that never ends", patch_of({}, {}, Bytes(40, 0xFF))},
+    };
     for (const auto& [name, patch] : patches) {
         SCOPED_TRACE(name);
         UsScene scene(&patch);
