@@ -67,7 +67,6 @@ TEST(ProgramFaultWalk, EveryFailingCallOfAUsRunEndsInSuccessOrACleanFailure) {
     EXPECT_EQ(scene.guard->changes(), "");
     options.environment.pop_back();
 
-    int failed_closes = 0;
     for (const auto& [operation, count] : counts) {
         for (const char* kind : {"fail", "short"}) {
             for (std::uint64_t k = 1; k <= count + 1; ++k) {
@@ -81,20 +80,19 @@ TEST(ProgramFaultWalk, EveryFailingCallOfAUsRunEndsInSuccessOrACleanFailure) {
                 EXPECT_EQ(scene.guard->changes(), "");
                 if (run.output == succeeded) {
                     EXPECT_EQ(read_file(output), scene.expected) << "success with a wrong output";
-                    // Files read whole may fail to close unseen; no other failing call may.
+                    // Files read whole may fail to close unseen; no other failing call may. The
+                    // output is closed third from last (then the image, then the patch).
                     if (k <= count) {
-                        EXPECT_EQ(operation, "close") << "a failing call went unnoticed";
+                        EXPECT_TRUE(operation == "close" && k != count - 2) << "a failing call went unnoticed";
                     }
                     continue;
                 }
                 EXPECT_NE(std::find(failures.begin(), failures.end(), run.output), failures.end()) << run.output;
                 EXPECT_LE(k, count) << "a run without a fault failed";
                 EXPECT_EQ(folder_entries(scene.folder.path), entries_before) << "something was left behind";
-                failed_closes += operation == "close";
             }
         }
     }
-    EXPECT_GT(failed_closes, 0) << "a failing close of the output must fail the run";
 }
 
 TEST(IntermediateImage, AFileOrLinkOfItsNameIsNeitherFollowedTruncatedNorDeleted) {
