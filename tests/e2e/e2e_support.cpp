@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,16 +140,12 @@ TempFolder::~TempFolder() {
     fs::remove_all(path, ignored);
 }
 
-FileGuard::FileGuard(const fs::path& watched) : path(watched) {
-    struct stat status {};
+FileGuard::FileGuard(const fs::path& watched) {
     inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (lstat(path.c_str(), &status) != 0 || inotify_fd < 0 ||
-        inotify_add_watch(inotify_fd, path.c_str(),
-                          IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
-        throw std::runtime_error("cannot watch " + path.string());
+    if (inotify_fd < 0 || inotify_add_watch(inotify_fd, watched.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
+                                                                           IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+        throw std::runtime_error("cannot watch " + watched.string());
     }
-    inode = status.st_ino;
-    changed = status.st_ctim;
 }
 
 FileGuard::~FileGuard() { close(inotify_fd); }
@@ -163,14 +158,9 @@ std::string FileGuard::changes() {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             if (event->mask & IN_MODIFY) seen += "written ";
             if (event->mask & IN_CLOSE_WRITE) seen += "opened-for-writing ";
-            if (event->mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)) seen += "attributes-deleted-or-moved ";
+            if (event->mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)) seen += "attributes-unlinked-or-moved ";
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
-    }
-    struct stat status {};
-    if (lstat(path.c_str(), &status) != 0 || status.st_ino != inode || status.st_ctim.tv_sec != changed.tv_sec ||
-        status.st_ctim.tv_nsec != changed.tv_nsec) {
-        seen += "replaced-or-changed";
     }
     return seen;
 }

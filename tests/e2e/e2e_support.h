@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -60,12 +59,9 @@ struct TempFolder {
 };
 
 // Sees anything done to a file but reading: an open for writing, a write, a change of
-// attributes, a deletion or a rename (inotify), or another file put in its place (stat).
+// attributes, a deletion or a rename, another file put in its place (its link count drops).
 struct FileGuard {
-    std::filesystem::path path;
     int inotify_fd = -1;
-    ino_t inode = 0;
-    std::timespec changed{};
     explicit FileGuard(const std::filesystem::path& watched);
     ~FileGuard();
     FileGuard(const FileGuard&) = delete;
