@@ -150,6 +150,7 @@ TEST(WineOnly, TheRootOfADrive) {
     const ProgramRun run = run_program(options);
     fs::remove(drive, ignored);
     EXPECT_EQ(run.output, banner() + us_detected("sub/game.iso") + patching() +
-                              patch_succeeded("sub/game_patched.iso") + press_key());
+                              patch_succeeded("sub/game_patched.iso") + press_key())
+        << "exit " << run.exit_status;
     EXPECT_EQ(read_file(folder.path / "sub" / "game_patched.iso"), expected);
 }
