@@ -1,13 +1,16 @@
 #include "e2e_support.h"
 
+#include "vcdiff/decode_types.h"
+
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -22,13 +25,97 @@ PatcherSetup& patcher_setup() {
 
 bool running_windows_program() { return !patcher_setup().wine.empty(); }
 
-std::string shown_path(const std::string& relative) {
-    std::string shown = relative;
-    if (running_windows_program()) {
-        for (char& c : shown) {
-            if (c == '/') c = '\\';
+RunOptions patcher_in(const fs::path& folder) {
+    RunOptions options;
+    options.program = patcher_setup().patcher;
+    options.wine = patcher_setup().wine;
+    options.folder = folder;
+    // The sanitizer build must report an allocation it cannot make as a failure, as the C library does.
+    options.environment.push_back({"ASAN_OPTIONS", "allocator_may_return_null=1"});
+    return options;
+}
+
+namespace {
+
+[[noreturn]] void start_child(const RunOptions& options, int stdin_fd, int stdout_fd) {
+    // Its own process group, so that a hang can be ended with every process of it (Wine starts several).
+    setpgid(0, 0);
+    if (chdir(options.folder.c_str()) != 0) _exit(126);
+    dup2(stdin_fd, 0);
+    dup2(stdout_fd, 1);
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+    setenv("WINEDEBUG", "-all", 1);
+    if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(125);
+    std::vector<char*> argv;
+    if (!options.wine.empty()) argv.push_back(const_cast<char*>(options.wine.c_str()));
+    argv.push_back(const_cast<char*>(options.program.c_str()));
+    for (const std::string& argument : options.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+ProgramRun run_program(const RunOptions& options) {
+    using Clock = std::chrono::steady_clock;
+    int to_child[2];
+    int from_child[2];
+    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) start_child(options, to_child[0], from_child[1]);
+    setpgid(pid, pid);
+    close(to_child[0]);
+    close(from_child[1]);
+    if (options.key_press) {
+        // There from the start, as a player's key would be at the prompt.
+        const char key = '\n';
+        if (write(to_child[1], &key, 1) != 1) throw std::runtime_error("write to the program");
+        close(to_child[1]);
+        to_child[1] = -1;
+    }
+
+    ProgramRun run;
+    const auto deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
+    fcntl(from_child[0], F_SETFL, O_NONBLOCK);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(from_child[0], buffer, sizeof buffer);
+        if (got > 0) {
+            run.output.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+            break;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (!run.signal_sent && !options.signal_when.empty() &&
+            run.output.find(options.signal_when) != std::string::npos) {
+            kill(pid, SIGINT);
+            run.signal_sent = true;
+        }
+        if (Clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            run.timed_out = true;
+            break;
         }
     }
+    close(from_child[0]);
+    if (to_child[1] >= 0) close(to_child[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.end_signal = WTERMSIG(status);
+    return run;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::string shown_path(const std::string& relative) {
+    std::string shown = relative;
+    if (running_windows_program()) std::replace(shown.begin(), shown.end(), '/', '\\');
     return shown;
 }
 
@@ -42,68 +129,6 @@ std::string console_text(const std::string& text) {
     return shown;
 }
 
-namespace {
-
-void set_close_on_exec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
-
-}  // namespace
-
-PatcherRun run_patcher(const fs::path& folder, int timeout_seconds) {
-    int to_child[2];
-    int from_child[2];
-    if (pipe(to_child) != 0 || pipe(from_child) != 0) throw std::runtime_error("pipe failed");
-    set_close_on_exec(to_child[1]);
-    set_close_on_exec(from_child[0]);
-
-    const PatcherSetup& setup = patcher_setup();
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0) _exit(126);
-        dup2(to_child[0], 0);
-        dup2(from_child[1], 1);
-        close(to_child[0]);
-        close(from_child[1]);
-        setenv("WINEDEBUG", "-all", 1);
-        if (setup.wine.empty()) {
-            execl(setup.patcher.c_str(), setup.patcher.c_str(), static_cast<char*>(nullptr));
-        } else {
-            execlp(setup.wine.c_str(), setup.wine.c_str(), setup.patcher.c_str(), static_cast<char*>(nullptr));
-        }
-        _exit(127);
-    }
-    close(to_child[0]);
-    close(from_child[1]);
-    // The key press is there from the start, as a player's would be at the prompt.
-    const char key = '\n';
-    if (write(to_child[1], &key, 1) != 1) throw std::runtime_error("write to the patcher failed");
-    close(to_child[1]);
-
-    PatcherRun run{"", -1};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
-    fcntl(from_child[0], F_SETFL, O_NONBLOCK);
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(from_child[0], buffer, sizeof buffer);
-        if (got > 0) {
-            run.output.append(buffer, static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got == 0) break;
-        if (errno != EAGAIN && errno != EINTR) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    close(from_child[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 TempFolder::TempFolder() {
     std::string pattern = (fs::temp_directory_path() / "orvelia-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -113,6 +138,31 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
     std::error_code ignored;
     fs::remove_all(path, ignored);
+}
+
+FileGuard::FileGuard(const fs::path& watched) {
+    inotify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (inotify_fd < 0 || inotify_add_watch(inotify_fd, watched.c_str(), IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
+                                                                           IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+        throw std::runtime_error("cannot watch " + watched.string());
+    }
+}
+
+FileGuard::~FileGuard() { close(inotify_fd); }
+
+std::string FileGuard::changes() {
+    std::string seen;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = read(inotify_fd, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_MODIFY) seen += "written ";
+            if (event->mask & IN_CLOSE_WRITE) seen += "opened-for-writing ";
+            if (event->mask & (IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF)) seen += "attributes-unlinked-or-moved ";
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return seen;
 }
 
 void make_sparse_file(const fs::path& path, std::uint64_t size, const std::vector<BytesAt>& patches) {
@@ -127,25 +177,99 @@ void make_sparse_file(const fs::path& path, std::uint64_t size, const std::vecto
     if (!ok) throw std::runtime_error("cannot write " + path.string());
 }
 
+namespace {
+
+struct Region {
+    std::uint64_t offset;
+    std::uint32_t seed;
+};
+constexpr Region US_REGIONS[] = {{1u << 20, 21}, {2500000000u, 22}};
+constexpr std::uint32_t REGION_LENGTH = 70000;
+
+std::string region_bytes(const Region& region) {
+    std::string bytes(REGION_LENGTH, '\0');
+    std::uint32_t state = region.seed;
+    for (char& byte : bytes) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<BytesAt> us_identity() {
+    return {{13093328, std::string("cdrom0:\\SXUS_907.31;1", 21) + '\0'}, {14500752, "\x82\x62\x82\x81"}};
+}
+
 void make_us_image(const fs::path& path) {
-    make_sparse_file(path, US_SIZE,
-                     {{13093328, std::string("cdrom0:\\SXUS_907.31;1", 21) + '\0'},
-                      {14500752, "\x82\x62\x82\x81"}});
+    std::vector<BytesAt> at = us_identity();
+    for (const Region& region : US_REGIONS) at.push_back({region.offset, region_bytes(region)});
+    make_sparse_file(path, US_SIZE, at);
 }
 
 void make_eu_image(const fs::path& path) {
     make_sparse_file(path, EU_SIZE, {{12693144, std::string("cdrom0:\\SXES_608.42;1", 21) + '\0'}});
 }
 
+Bytes small_us_patch(std::string* expected, int bad_checksum_window) {
+    Bytes patch;
+    PatchSink sink = sink_to_bytes(&patch);
+    write_file_header(&sink, FileHeaderSpec{});
+    expected->clear();
+    struct Piece {
+        int region;
+        std::uint32_t from, length;
+    };
+    const Piece pieces[] = {{0, 0, 40000}, {1, 16000, 50000}, {0, 30000, 20000}, {1, 0, 1000}, {0, 69000, 1000}};
+    for (int index = 0; index < 5; ++index) {
+        const Piece& piece = pieces[index];
+        const std::string all = region_bytes(US_REGIONS[piece.region]);
+        const Bytes window_source(all.begin() + piece.from, all.begin() + piece.from + piece.length);
+        InstructionEncoder encoder;
+        encoder_start(&encoder, piece.length);
+        encode_add(&encoder, Bytes(100, static_cast<std::uint8_t>('A' + index)));
+        encode_copy(&encoder, 0, piece.length / 2);
+        encode_run(&encoder, 0xEE, 777);
+        encode_copy(&encoder, piece.length / 2, piece.length - piece.length / 2);
+        const auto target = reference_window_target(window_source, 0, piece.length, encoder.ops);
+        if (!target) throw std::logic_error("bad test patch");
+        expected->append(target->begin(), target->end());
+        WindowSpec window = window_from_encoder(&encoder, VCD_SOURCE, piece.length,
+                                                US_REGIONS[piece.region].offset + piece.from, &*target);
+        if (index == bad_checksum_window) window.checksum ^= 1;
+        write_window(&sink, window);
+    }
+    return patch;
+}
+
 void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
+
+void write_file(const fs::path& path, const Bytes& bytes) { write_file(path, std::string(bytes.begin(), bytes.end())); }
 
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+std::vector<std::string> folder_entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::map<std::string, std::uint64_t> read_counts(const fs::path& path) {
+    std::map<std::string, std::uint64_t> counts;
+    std::ifstream in(path);
+    std::string name;
+    std::uint64_t count = 0;
+    while (in >> name >> count) counts[name] = count;
+    return counts;
 }

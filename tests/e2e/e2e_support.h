@@ -1,17 +1,19 @@
-// Running the built patcher in a folder of our own and building the texts it must print.
+// Running the built patcher as a player would, in folders of our own, and watching what
+// it does to the files around it.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
-struct PatcherRun {
-    std::string output;   // everything written to standard output, byte for byte
-    int exit_status;      // -1 when the program did not exit normally
-};
+#include "patch_writer.h"
 
-// Set from the command line: --patcher=PATH [--wine=COMMAND].
+// The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (e2e_main.cpp).
 struct PatcherSetup {
     std::string patcher;
     std::string wine;     // empty for the native program
@@ -19,8 +21,29 @@ struct PatcherSetup {
 PatcherSetup& patcher_setup();
 bool running_windows_program();
 
-// Runs the patcher with `folder` as its current directory, supplying one key press.
-PatcherRun run_patcher(const std::filesystem::path& folder, int timeout_seconds = 120);
+struct RunOptions {
+    std::string program;                    // the native program, or the .exe under `wine`
+    std::string wine;                       // empty: run `program` natively
+    std::vector<std::string> arguments;
+    std::filesystem::path folder;           // the current directory of the run
+    std::vector<std::pair<std::string, std::string>> environment;  // added to ours
+    bool key_press = true;                  // a key is waiting from the start
+    std::string signal_when;                // send SIGINT once the output holds this text
+    bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
+    int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run
+};
+// The program of patcher_setup() in `folder`.
+RunOptions patcher_in(const std::filesystem::path& folder);
+
+struct ProgramRun {
+    std::string output;        // standard output, byte for byte
+    int exit_status = -1;      // -1 unless the program exited
+    int end_signal = 0;        // the signal that ended it, 0 if it exited
+    bool signal_sent = false;
+    bool timed_out = false;
+};
+ProgramRun run_program(const RunOptions& options);
+bool ends_with(const std::string& text, const std::string& end);
 
 // The separator and line ends the program shows on this platform.
 std::string shown_path(const std::string& relative_with_slashes);
@@ -35,16 +58,42 @@ struct TempFolder {
     TempFolder& operator=(const TempFolder&) = delete;
 };
 
-// A sparse file of exactly `size` bytes with `patches` written at their offsets.
+// Sees anything done to a file but reading: an open for writing, a write, a change of
+// attributes, a deletion or a rename, another file put in its place (its link count drops).
+struct FileGuard {
+    int inotify_fd = -1;
+    explicit FileGuard(const std::filesystem::path& watched);
+    ~FileGuard();
+    FileGuard(const FileGuard&) = delete;
+    FileGuard& operator=(const FileGuard&) = delete;
+    // What happened to the file since it was guarded, empty when nothing did.
+    std::string changes();
+};
+
 struct BytesAt {
     std::uint64_t offset;
     std::string bytes;
 };
+// A sparse file of exactly `size` bytes with `patches` written at their offsets.
 void make_sparse_file(const std::filesystem::path& path, std::uint64_t size, const std::vector<BytesAt>& patches);
 
 inline constexpr std::uint64_t US_SIZE = 2599682048u;
 inline constexpr std::uint64_t EU_SIZE = 2669969408u;
+// The boot path and marker that identify the US image.
+std::vector<BytesAt> us_identity();
+// The US image, with pseudo-random bytes in two regions (one above 2^31) for small_us_patch.
 void make_us_image(const std::filesystem::path& path);
 void make_eu_image(const std::filesystem::path& path);
+
+// Five windows that copy from both regions of make_us_image across source blocks, add and
+// run bytes, each with its checksum (wrong in `bad_checksum_window` when >= 0).
+// `expected` receives the output.
+Bytes small_us_patch(std::string* expected, int bad_checksum_window = -1);
+
 void write_file(const std::filesystem::path& path, const std::string& bytes);
+void write_file(const std::filesystem::path& path, const Bytes& bytes);
 std::string read_file(const std::filesystem::path& path);
+// Every entry name of a folder, sorted: what a run left behind.
+std::vector<std::string> folder_entries(const std::filesystem::path& folder);
+// The call counts the fault-injection program writes under ORV_FAULT_COUNTS.
+std::map<std::string, std::uint64_t> read_counts(const std::filesystem::path& path);

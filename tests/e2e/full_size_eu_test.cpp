@@ -1,7 +1,9 @@
-// The European path on a full-size synthetic image: the rebuild and the patch in one
-// run, three times over the same image: with a patch that leaves the intermediate
-// image as it is, with a real patch made against that intermediate image, and with a
-// patch whose checksum fails late.
+// The European path on full-size images: the rebuild and the patch in one run, three
+// times over one synthetic image (a patch that leaves the intermediate image as it is,
+// a real patch made against that image, and one whose checksum fails late); then the
+// promises of a failing run, on a sparse image: Ctrl+C and failing calls leave nothing.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,14 +21,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint64_t INTERMEDIATE_SIZE = 2599682048u;
 constexpr std::size_t REBUILD_LINES = 7262;
 
-// The SHA-256 of the intermediate image as the layout alone says it must be: its
-// runs of zeros and of bytes copied from the European image.
+// The SHA-256 of the intermediate image as the layout alone says it must be: its runs
+// of zeros and of bytes copied from the European image.
 std::string expected_intermediate_sha256(const fs::path& image, const RebuildTableFiles& tables) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(image.c_str(), "rb"), std::fclose);
-    if (!file) return "cannot open the image";
     std::vector<char> buffer(8u << 20);
     Sha256 hash;
     sha256_start(hash);
@@ -45,25 +45,31 @@ std::string expected_intermediate_sha256(const fs::path& image, const RebuildTab
         }
         total += run.length;
     }
-    if (total != INTERMEDIATE_SIZE) return "layout of the wrong size";
-    return sha256_finish(hash);
+    return total == INTERMEDIATE_SIZE ? sha256_finish(hash) : "layout of the wrong size";
 }
 
-// The rebuild's 7,262 lines ("%0.f": whole numbers, never going back, 0 first and 50
-// last), then the driver's exact lines from 50 to `driver_last`.
-void expect_progress(const std::string& progress_text, int driver_last) {
-    const std::vector<std::string> lines = split_progress(progress_text);
+// Runs the patcher on `image_name` in `folder` and checks the output: the start, the
+// rebuild's 7,262 lines ("%0.f": whole numbers, never going back, 0 first and 50 last),
+// the driver's exact lines from 50 to `driver_last`, then `end`.
+void expect_eu_run(const fs::path& folder, const std::string& end, int driver_last) {
+    const std::string start = banner() + eu_detected("Orvelia EU.iso") + patching();
+    const ProgramRun run = run_program(full_run(folder));
+    EXPECT_EQ(run.exit_status, 0);
+    ASSERT_EQ(run.output.rfind(start, 0), 0u);
+    ASSERT_TRUE(ends_with(run.output, end)) << run.output.substr(run.output.size() - 200);
+    std::vector<std::string> lines;
+    std::size_t from = start.size();
+    for (std::size_t cr; (cr = run.output.find('\r', from)) != std::string::npos && cr < run.output.size() - end.size();
+         from = cr + 1) {
+        lines.push_back(run.output.substr(from, cr - from));
+    }
     ASSERT_EQ(lines.size(), REBUILD_LINES + static_cast<std::size_t>(driver_last - 50 + 1));
     const std::regex line_format("Progression: (0|[1-9][0-9]?) %");
     int previous = 0;
-    std::size_t bad = 0;
     for (std::size_t i = 0; i < REBUILD_LINES; ++i) {
         std::smatch match;
-        const bool well_formed = std::regex_match(lines[i], match, line_format);
-        const int value = well_formed ? std::stoi(match[1].str()) : -1;
-        if (!well_formed || value < previous || value > 50) {
-            if (++bad <= 3) ADD_FAILURE() << "rebuild line " << i << ": " << lines[i];
-        }
+        const int value = std::regex_match(lines[i], match, line_format) ? std::stoi(match[1].str()) : -1;
+        ASSERT_TRUE(value >= previous && value <= 50) << "rebuild line " << i << ": " << lines[i];
         previous = value;
     }
     EXPECT_EQ(lines.front(), "Progression: 0 %");
@@ -73,61 +79,32 @@ void expect_progress(const std::string& progress_text, int driver_last) {
     EXPECT_EQ(driver_part, progress_lines(50, driver_last));
 }
 
-struct EuRun {
-    PatcherRun run;
-    std::string progress;   // the output between the patching message and the outcome
-};
-
-EuRun run_and_split(const fs::path& folder, const std::string& start, const std::string& end) {
-    EuRun result{run_patcher(folder, FULL_RUN_TIMEOUT_SECONDS), ""};
-    const std::string& out = result.run.output;
-    EXPECT_EQ(out.substr(0, start.size()), start);
-    EXPECT_GE(out.size(), start.size() + end.size());
-    if (out.size() >= start.size() + end.size()) {
-        EXPECT_EQ(out.substr(out.size() - end.size()), end);
-        result.progress = out.substr(start.size(), out.size() - start.size() - end.size());
-    }
-    EXPECT_EQ(result.run.exit_status, 0);
-    return result;
-}
-
 }  // namespace
 
-TEST(FullSizeEu, RebuildAndPatchGiveTheIntermediateImageThenThePatchedOneAndAChecksumFailureNamesTheImage) {
-    StepTimer timer;
+TEST(FullSizeEu, IdentityPatchGivesTheIntermediateImageThenARealPatchThenAChecksumFailure) {
     TempFolder folder;
     const fs::path image = folder.path / "Orvelia EU.iso";
     const fs::path patch = folder.path / "OV1_Patch_EU-FR_test.xdelta";
     const fs::path output = folder.path / "Orvelia EU_patched.iso";
     const fs::path temp = folder.path / "Orvelia EU_temp.iso";
-    // Not .iso, so the image search passes it over.
-    const fs::path intermediate = folder.path / "intermediate.bin";
+    const fs::path intermediate = folder.path / "intermediate.bin";   // not .iso: the search passes it over
     const fs::path bad_patch = folder.path / "bad-patch.bin";
-    const std::string start = banner() + eu_detected("Orvelia EU.iso") + patching();
+    const std::string succeeded = patch_succeeded("Orvelia EU_patched.iso") + press_key();
 
     const RebuildTableFiles tables = read_rebuild_table_files();
     ASSERT_EQ(tables.error, "");
     ASSERT_TRUE(write_synthetic_eu_image(image.string(), tables));
     const std::string expected_intermediate = expected_intermediate_sha256(image, tables);
-    timer.lap("synthetic image and its intermediate digest");
 
-    // 1. A patch that copies its whole source: the output is the intermediate image.
-    const ToolResult identity = run_tool(ORV_MAKE_TEST_PATCH, {"--identity", "--no-checksums", "--source-size",
-                                                                std::to_string(INTERMEDIATE_SIZE), patch.string()});
-    ASSERT_EQ(identity.status, 0) << identity.err;
-    {
-        const EuRun eu = run_and_split(folder.path, start, patch_succeeded("Orvelia EU_patched.iso") + press_key());
-        timer.lap("run with the identity patch");
-        // 2,599,682,048 of the 2,620,872,704 bytes the progress counts on: the line stops at 99.
-        EXPECT_EQ(driver_percent(INTERMEDIATE_SIZE, 50, 100), 99);
-        expect_progress(eu.progress, 99);
-        EXPECT_FALSE(fs::exists(temp));
-        ASSERT_TRUE(fs::exists(output));
-        EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
-        EXPECT_EQ(file_sha256(output), expected_intermediate);
-        fs::rename(output, intermediate);
-        timer.lap("intermediate digest");
-    }
+    // 1. A patch that copies its whole source: the output is the intermediate image. Its
+    // 2,599,682,048 bytes of the 2,620,872,704 the progress counts on stop the line at 99.
+    make_test_patch({"--identity", "--no-checksums", "--source-size", std::to_string(INTERMEDIATE_SIZE),
+                     patch.string()}, false);
+    expect_eu_run(folder.path, succeeded, 99);
+    EXPECT_FALSE(fs::exists(temp));
+    ASSERT_TRUE(fs::exists(output));
+    EXPECT_EQ(file_sha256(output), expected_intermediate);
+    fs::rename(output, intermediate);
 
     // 2. A real patch, and one failing late, made against that intermediate image.
     const std::string expected = make_test_patch({"--seed", "11", intermediate.string(), patch.string()});
@@ -135,28 +112,94 @@ TEST(FullSizeEu, RebuildAndPatchGiveTheIntermediateImageThenThePatchedOneAndAChe
     make_test_patch({"--seed", "11", "--bad-checksum-window", std::to_string(BAD_WINDOW), intermediate.string(),
                      bad_patch.string()});
     fs::remove(intermediate);
-    timer.lap("two patches");
-    {
-        const EuRun eu = run_and_split(folder.path, start, patch_succeeded("Orvelia EU_patched.iso") + press_key());
-        timer.lap("run with the real patch");
-        expect_progress(eu.progress, 100);
-        EXPECT_FALSE(fs::exists(temp));
-        ASSERT_TRUE(fs::exists(output));
-        EXPECT_EQ(fs::file_size(output), FULL_TARGET_SIZE);
-        EXPECT_EQ(file_sha256(output), expected);
-        fs::remove(output);
-        timer.lap("output digest");
-    }
+    expect_eu_run(folder.path, succeeded, 100);
+    EXPECT_FALSE(fs::exists(temp));
+    ASSERT_TRUE(fs::exists(output));
+    EXPECT_EQ(file_sha256(output), expected);
+    fs::remove(output);
 
     // 3. The checksum failure names the European image, not the intermediate one.
     fs::rename(bad_patch, patch);
+    expect_eu_run(folder.path, crc_failed("Orvelia EU.iso") + press_key(), driver_percent(BAD_WINDOW * PATCH_WINDOW, 50, 100));
+    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(fs::exists(output));
+}
+
+// ---- Failing runs on a sparse image with an identity patch: cheap to read ------------
+
+namespace {
+
+struct SparseEuropeanScene {
+    TempFolder folder;
+    fs::path image = folder.path / "Orvelia EU.iso";
+    fs::path temp = folder.path / "Orvelia EU_temp.iso";
+    fs::path output = folder.path / "Orvelia EU_patched.iso";
+    SparseEuropeanScene() {
+        make_eu_image(image);
+        make_test_patch({"--identity", "--no-checksums", "--source-size", std::to_string(INTERMEDIATE_SIZE),
+                         (folder.path / "OV1_Patch_EU-FR_identity.xdelta").string()}, false);
+    }
+};
+
+SparseEuropeanScene& scene() {
+    static SparseEuropeanScene shared;
+    return shared;
+}
+
+// After a run that did not succeed: the failure message last, nothing half-made, the image untouched.
+void expect_clean_failure(const ProgramRun& run, const std::string& end, FileGuard& guard) {
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_TRUE(ends_with(run.output, end)) << run.output.substr(run.output.size() - 200);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scene().temp))) << "the intermediate image was left behind";
+    EXPECT_FALSE(fs::exists(fs::symlink_status(scene().output))) << "a half-made output was left behind";
+    EXPECT_EQ(guard.changes(), "");
+}
+
+}  // namespace
+
+TEST(FullSizePromises, CtrlCDuringTheRebuildOrThePatchEndsTheRunWithoutAPrompt) {
+    for (const int percent : {20, 75}) {
+        SCOPED_TRACE(percent);
+        FileGuard guard(scene().image);
+        RunOptions options = full_run(scene().folder.path);
+        options.key_press = false;   // an interrupted run must not wait for one
+        options.signal_when = progress(percent);
+        options.timeout_seconds = 300;   // the run stops at its next file call: only a hang takes long
+        const ProgramRun run = run_program(options);
+        ASSERT_TRUE(run.signal_sent) << run.output;
+        EXPECT_FALSE(run.timed_out);
+        expect_clean_failure(run, patch_failed(), guard);
+    }
+}
+
+// A clean run counts the calls; failing ones are then placed in the rebuild, in the
+// patch application and on the output's last close.
+TEST(FullSizePromises, FailingCallsOfAEuropeanRunLeaveNothingBehind) {
+    TempFolder counts_folder;
+    const fs::path counts_file = counts_folder.path / "counts";
     {
-        const EuRun eu = run_and_split(folder.path, start, crc_failed("Orvelia EU.iso") + press_key());
-        timer.lap("run with the failing patch");
-        const int last = driver_percent(BAD_WINDOW * PATCH_WINDOW, 50, 100);
-        EXPECT_EQ(last, 90);
-        expect_progress(eu.progress, last);
-        EXPECT_FALSE(fs::exists(temp));
-        EXPECT_FALSE(fs::exists(output));
+        FileGuard guard(scene().image);
+        RunOptions options = full_run(scene().folder.path, ORV_PATCHER_FAULTS);
+        options.environment.push_back({"ORV_FAULT_COUNTS", counts_file.string()});
+        const ProgramRun run = run_program(options);
+        ASSERT_TRUE(ends_with(run.output, patch_succeeded("Orvelia EU_patched.iso") + press_key()));
+        EXPECT_EQ(fs::file_size(scene().output), INTERMEDIATE_SIZE);
+        EXPECT_EQ(guard.changes(), "");
+        fs::remove(scene().output);
+    }
+    const auto counts = read_counts(counts_file);
+    ASSERT_EQ(counts.size(), 5u);
+    const std::vector<std::string> points = {
+        "read:20:short",                                               // a rebuild read
+        "write:" + std::to_string(counts.at("write") / 2) + ":fail",   // mid-run
+        "write:" + std::to_string(counts.at("write") - 1) + ":short",  // the last windows
+        "close:" + std::to_string(counts.at("close") - 2) + ":fail",   // the output's close
+    };
+    for (const std::string& point : points) {
+        SCOPED_TRACE(point);
+        FileGuard guard(scene().image);
+        RunOptions options = full_run(scene().folder.path, ORV_PATCHER_FAULTS);
+        options.environment.push_back({"ORV_FAULT", point});
+        expect_clean_failure(run_program(options), patch_failed() + press_key(), guard);
     }
 }

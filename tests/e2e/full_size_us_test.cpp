@@ -1,5 +1,5 @@
-// The US path on full-size images: a whole 2.6 GB target written and checked, a
-// checksum failure late in the patch, and the failures that must leave nothing behind.
+// The US path on a full-size image: a whole 2.6 GB target written and checked, then a
+// checksum failure late in the patch; under Wine, Ctrl+C in the middle of a run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,82 +10,52 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A US image at the top of the folder and its patch in a subfolder, as a player
-// would unpack them.
-struct UsFolder {
+TEST(FullSizeUs, WholeTargetWithEveryProgressLineThenALateChecksumFailure) {
     TempFolder folder;
-    fs::path image = folder.path / "game.iso";
-    fs::path patch = folder.path / "patch" / "OV1_Patch_US-FR_test.xdelta";
-    fs::path output = folder.path / "game_patched.iso";
-    UsFolder() {
-        fs::create_directory(folder.path / "patch");
-        make_test_image("us", "sparse", image);
-    }
-    std::string run_start() const { return banner() + us_detected("game.iso") + patching(); }
-};
+    const fs::path image = folder.path / "game.iso";
+    const fs::path patch = folder.path / "patch" / "OV1_Patch_US-FR_test.xdelta";
+    const fs::path output = folder.path / "game_patched.iso";
+    const std::string start = banner() + us_detected("game.iso") + patching();
+    fs::create_directory(folder.path / "patch");
+    make_test_image("us", "sparse", image);
+    const std::string image_before = file_sha256(image);
+    const std::string expected = make_test_patch({image.string(), patch.string()});
 
-}  // namespace
-
-TEST(FullSizeUs, WholeTargetIsWrittenWithEveryProgressLineAndTheImageIsLeftAlone) {
-    StepTimer timer;
-    UsFolder us;
-    const std::string image_before = file_sha256(us.image);
-    const std::string expected = make_test_patch({us.image.string(), us.patch.string()});
-    timer.lap("image digest and patch");
-
-    const PatcherRun run = run_patcher(us.folder.path, FULL_RUN_TIMEOUT_SECONDS);
-    timer.lap("patcher run");
-    EXPECT_EQ(run.output, us.run_start() + progress_lines(1, 100) + patch_succeeded("game_patched.iso") + press_key());
+    ProgramRun run = run_program(full_run(folder.path));
+    EXPECT_EQ(run.output, start + progress_lines(1, 100) + patch_succeeded("game_patched.iso") + press_key());
     EXPECT_EQ(run.exit_status, 0);
-    ASSERT_TRUE(fs::exists(us.output));
-    EXPECT_EQ(fs::file_size(us.output), FULL_TARGET_SIZE);
-    EXPECT_EQ(file_sha256(us.output), expected);
-    fs::remove(us.output);
-    EXPECT_EQ(file_sha256(us.image), image_before);
-    timer.lap("checks");
-}
+    ASSERT_TRUE(fs::exists(output));
+    EXPECT_EQ(file_sha256(output), expected);
+    fs::remove(output);
+    EXPECT_EQ(file_sha256(image), image_before);
 
-TEST(FullSizeUs, ChecksumFailureInALaterWindowNamesTheImageAndLeavesNoOutput) {
-    StepTimer timer;
-    UsFolder us;
     constexpr std::uint64_t BAD_WINDOW = 200;   // of 313
-    make_test_patch({"--bad-checksum-window", std::to_string(BAD_WINDOW), us.image.string(), us.patch.string()});
-    timer.lap("patch");
-
-    const PatcherRun run = run_patcher(us.folder.path, FULL_RUN_TIMEOUT_SECONDS);
-    timer.lap("patcher run");
+    make_test_patch({"--bad-checksum-window", std::to_string(BAD_WINDOW), image.string(), patch.string()});
+    run = run_program(full_run(folder.path));
     const int last = driver_percent(BAD_WINDOW * PATCH_WINDOW, 0, 100);
-    EXPECT_EQ(last, 64);
-    EXPECT_EQ(run.output, us.run_start() + progress_lines(1, last) + crc_failed("game.iso") + press_key());
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_FALSE(fs::exists(us.output));
+    EXPECT_EQ(run.output, start + progress_lines(1, last) + crc_failed("game.iso") + press_key());
+    EXPECT_FALSE(fs::exists(output));
 }
 
-// Quick cases: the patch fails before much is written, so they also run under Wine.
-
-TEST(FullSizeQuick, PatchCutOffInsideAWindowFailsAndAnOldOutputIsGoneAllTheSame) {
-    UsFolder us;
-    write_file(us.output, "an old patched image");
-    // Five windows, cut in the middle: the first windows decode, then the patch ends.
-    make_test_patch({"--target-size", "40000000", us.image.string(), us.patch.string()});
-    fs::resize_file(us.patch, fs::file_size(us.patch) / 2);
-
-    const PatcherRun run = run_patcher(us.folder.path);
-    EXPECT_EQ(run.output, us.run_start() + patch_failed() + press_key());
+// SIGINT to Wine mid-run: Wine turns it into the console's Ctrl+C event, and the run
+// must clean up as it does natively (the native runs are in full_size_eu_test.cpp).
+TEST(WineOnly, CtrlCDuringARun) {
+    if (!running_windows_program()) GTEST_SKIP() << "Wine only";
+    TempFolder folder;
+    const fs::path image = folder.path / "game.iso";
+    make_us_image(image);
+    // The US image has the intermediate image's size: an identity patch copies all of it.
+    make_test_patch({"--identity", "--no-checksums", "--source-size", std::to_string(INTERMEDIATE_SIZE),
+                     (folder.path / "OV1_Patch_US-FR_v1.xdelta").string()}, false);
+    FileGuard guard(image);
+    RunOptions options = full_run(folder.path);
+    options.key_press = false;
+    options.signal_when = progress(30);
+    const ProgramRun run = run_program(options);
+    ASSERT_TRUE(run.signal_sent) << run.output;
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_TRUE(ends_with(run.output, patch_failed())) << "failure message, and no prompt";
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_FALSE(fs::exists(us.output));
-}
-
-TEST(FullSizeQuick, OutputThatCannotBeWrittenIsAFailureAndTheFolderInItsWayStays) {
-    UsFolder us;
-    fs::create_directory(us.output);
-    make_test_patch({"--target-size", "20000000", us.image.string(), us.patch.string()});
-
-    const PatcherRun run = run_patcher(us.folder.path);
-    EXPECT_EQ(run.output, us.run_start() + patch_failed() + press_key());
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_TRUE(fs::is_directory(us.output));
-    EXPECT_TRUE(fs::is_empty(us.output));
+    EXPECT_FALSE(fs::exists(folder.path / "game_patched.iso"));
+    EXPECT_EQ(guard.changes(), "");
 }
