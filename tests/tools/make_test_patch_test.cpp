@@ -1,6 +1,7 @@
 // make-test-patch as its users see it: its patches apply with the patcher's own driver
 // and give exactly the target whose digest it printed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sys/wait.h>
 
@@ -33,8 +34,10 @@ std::string digest(const std::string& bytes) {
 }
 
 struct MakeTestPatchTest : ::testing::Test {
+    // Unique per process: the same test may run in another build at the same time.
     fs::path folder = fs::temp_directory_path() /
-                      (std::string("orv_mtp_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                      (std::string("orv_mtp_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                       "_" + std::to_string(getpid()));
     std::string source;
 
     // A source with some structure, so that moved blocks and repeats are not all alike.
