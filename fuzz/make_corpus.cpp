@@ -60,6 +60,19 @@ void start_patch(PatchBuild* build, const FileHeaderSpec& header = {}) {
     write_file_header(&build->sink, header);
 }
 
+Bytes header_only(const FileHeaderSpec& header) {
+    PatchBuild build;
+    start_patch(&build, header);
+    return build.bytes;
+}
+
+Bytes one_window(const WindowSpec& window) {
+    PatchBuild build;
+    start_patch(&build);
+    write_window(&build.sink, window);
+    return build.bytes;
+}
+
 void add_window(PatchBuild* build, InstructionEncoder* enc, const Bytes& source, std::uint8_t indicator,
                 std::uint64_t copy_offset, bool checksum) {
     encoder_finish(enc);
@@ -127,9 +140,8 @@ int main(int argc, char** argv) {
     const Bytes source = fuzz_source(sourced);
 
     {   // The file header alone, and each header option.
+        seed("header_only", plain, header_only({}));
         PatchBuild b;
-        start_patch(&b);
-        seed("header_only", plain, b.bytes);
         FileHeaderSpec h;
         h.indicator = VCD_APPHEADER;
         h.app_header = pattern(40, 1);
@@ -143,21 +155,15 @@ int main(int argc, char** argv) {
             FileHeaderSpec s;
             s.indicator = VCD_DECOMPRESS;
             s.secondary_id = id;
-            b = PatchBuild{};
-            start_patch(&b, s);
-            seed("secondary_" + std::to_string(id), plain, b.bytes);
+            seed("secondary_" + std::to_string(id), plain, header_only(s));
         }
         FileHeaderSpec t;
         t.indicator = VCD_CODETABLE;
         t.code_table_length = 10;
-        b = PatchBuild{};
-        start_patch(&b, t);
-        seed("code_table", plain, b.bytes);
+        seed("code_table", plain, header_only(t));
         FileHeaderSpec v;
         v.version = 1;
-        b = PatchBuild{};
-        start_patch(&b, v);
-        seed("version_1", plain, b.bytes);
+        seed("version_1", plain, header_only(v));
     }
     {   // ADD, RUN and target COPY, sizes in the opcode and following.
         PatchBuild b;
@@ -251,8 +257,6 @@ int main(int argc, char** argv) {
         seed("checksum_not_verified", unchecked, b.bytes);
     }
     {   // Header fields: padded integers, lying lengths, forbidden bits.
-        PatchBuild b;
-        start_patch(&b);
         InstructionEncoder enc;
         encoder_start(&enc, 10);
         encode_copy(&enc, 0, 10);
@@ -260,40 +264,21 @@ int main(int argc, char** argv) {
         WindowSpec w = window_from_encoder(&enc, VCD_SOURCE, 10, 7);
         w.copy_offset_pad = 3;
         w.encoding_length_pad = 1;
-        write_window(&b.sink, w);
-        seed("padded_fields", sourced, b.bytes);
+        seed("padded_fields", sourced, one_window(w));
         w.target_length_pad = 1;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, w);
-        seed("padded_target_length", sourced, b.bytes);
+        seed("padded_target_length", sourced, one_window(w));
         const std::uint8_t indicators[] = {VCD_TARGET, VCD_SOURCE | VCD_TARGET, 0x08};
         const char* names[] = {"target_window", "source_and_target", "window_bits"};
-        for (int i = 0; i < 3; ++i) {
-            WindowSpec x = window_from_encoder(&enc, indicators[i], 10, 0);
-            b = PatchBuild{};
-            start_patch(&b);
-            write_window(&b.sink, x);
-            seed(names[i], sourced, b.bytes);
-        }
+        for (int i = 0; i < 3; ++i) seed(names[i], sourced, one_window(window_from_encoder(&enc, indicators[i], 10, 0)));
         WindowSpec extra = window_from_encoder(&enc, VCD_SOURCE, 10, 0);
         extra.data.push_back(1);
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, extra);
-        seed("extra_data", sourced, b.bytes);
+        seed("extra_data", sourced, one_window(extra));
         WindowSpec lying = window_from_encoder(&enc, VCD_SOURCE, 10, 0);
         lying.encoding_length = 3;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, lying);
-        seed("encoding_length_lies", sourced, b.bytes);
+        seed("encoding_length_lies", sourced, one_window(lying));
         WindowSpec delta = window_from_encoder(&enc, VCD_SOURCE, 10, 0);
         delta.delta_indicator = VCD_DATACOMP;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, delta);
-        seed("delta_indicator", sourced, b.bytes);
+        seed("delta_indicator", sourced, one_window(delta));
     }
     {   // Large windows: a long RUN, and the largest target length.
         PatchBuild b;
@@ -306,10 +291,7 @@ int main(int argc, char** argv) {
         seed("long_run", plain, b.bytes);
         WindowSpec huge;
         huge.target_length = MAX_TARGET_WINDOW + 1;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, huge);
-        seed("window_too_large", plain, b.bytes);
+        seed("window_too_large", plain, one_window(huge));
     }
     if (!ok) std::fprintf(stderr, "make_corpus: cannot write to %s\n", folder.c_str());
     return ok ? 0 : 1;
