@@ -377,6 +377,23 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
     return window;
 }
 
+Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header) {
+    Bytes patch;
+    PatchSink sink = sink_to_bytes(&patch);
+    write_file_header(&sink, header);
+    for (const WindowSpec& window : windows) write_window(&sink, window);
+    return patch;
+}
+
+WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source, std::uint64_t copy_offset, Bytes* target) {
+    encoder_finish(encoder);
+    const std::uint64_t length = encoder->copy_window_length;
+    const auto expected = reference_window_target(source, copy_offset, length, encoder->ops);
+    if (target != nullptr && expected) *target = *expected;
+    return window_from_encoder(encoder, length != 0 ? VCD_SOURCE : 0, length, copy_offset,
+                               expected ? &*expected : nullptr);
+}
+
 OpcodeEntry default_opcode_entry(std::uint8_t opcode) {
     const unsigned op = opcode;
     if (op == 0) return {RUN, 0, NOOP, 0};

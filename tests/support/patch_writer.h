@@ -153,6 +153,14 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
                                std::uint64_t copy_length = 0, std::uint64_t copy_offset = 0,
                                const Bytes* expected_target = nullptr);
 
+// A whole patch in memory: the header, then the windows.
+Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header = {});
+
+// The encoder's window, its copy window over source[copy_offset...] when it has one,
+// checked against the reference target (stored in `target` when given).
+WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source = {}, std::uint64_t copy_offset = 0,
+                          Bytes* target = nullptr);
+
 // One entry of the default code table, from its opcode ranges (not from the
 // shape-driven builder the decoder uses, so the two can check each other).
 struct OpcodeEntry {

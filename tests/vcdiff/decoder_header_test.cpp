@@ -46,7 +46,7 @@ Bytes instructions_patch(const Bytes& instructions, u64 target_length) {
     WindowSpec w = window(0, 0, 0, target_length);
     w.data = {7};
     w.instructions = concat({2}, instructions);
-    return patch_of({w});
+    return patch_bytes({w});
 }
 
 }  // namespace
@@ -68,7 +68,7 @@ TEST(DecoderFileHeader, EachFailureHasItsCode) {
         {"table size 2", {0xD6, 0xC3, 0xC4, 0x00, 0x02, 2}, 12, "invalid code table size"},
         {"table", {0xD6, 0xC3, 0xC4, 0x00, 0x02, 3, 4, 3}, DECODE_UNIMPLEMENTED, "VCD_CODETABLE support was removed"},
         // Header integers: 2^64-1 is read (then refused as a size), 2^64 overflows.
-        {"appheader 2^64-1", patch_of({}, app), DECODE_INVALID_INPUT, "exceptional appheader size"},
+        {"appheader 2^64-1", patch_bytes({}, app), DECODE_INVALID_INPUT, "exceptional appheader size"},
         {"appheader 2^64", concat({0xD6, 0xC3, 0xC4, 0x00, VCD_APPHEADER}, TWO_POW_64), DECODE_INVALID_INPUT,
          "overflow in decode_integer"},
     });
@@ -80,20 +80,20 @@ TEST(DecoderWindowHeader, EachFailureHasItsCode) {
     WindowSpec delta_secondary = window(0, 0, 0);
     delta_secondary.delta_indicator = VCD_INSTCOMP;
     expect_failures({
-        {"indicator", patch_of({window(0x08, 0, 0)}), DECODE_INVALID_INPUT, "unrecognized window indicator bits set"},
-        {"copy window offset", patch_of({window(VCD_SOURCE, 2, U64_MAX - 1)}), DECODE_INVALID_INPUT,
+        {"indicator", patch_bytes({window(0x08, 0, 0)}), DECODE_INVALID_INPUT, "unrecognized window indicator bits set"},
+        {"copy window offset", patch_bytes({window(VCD_SOURCE, 2, U64_MAX - 1)}), DECODE_INVALID_INPUT,
          "decoder copy window overflows a file offset"},
-        {"target window bounds", patch_of({window(VCD_TARGET, 1, 0)}), DECODE_INVALID_INPUT,
+        {"target window bounds", patch_bytes({window(VCD_TARGET, 1, 0)}), DECODE_INVALID_INPUT,
          "VCD_TARGET window out of bounds"},
-        {"target window wrap", patch_of({window(VCD_SOURCE, 2, 0, U64_MAX - 1)}), DECODE_INVALID_INPUT,
+        {"target window wrap", patch_bytes({window(VCD_SOURCE, 2, 0, U64_MAX - 1)}), DECODE_INVALID_INPUT,
          "decoder target window overflows a usize_t"},
-        {"64 MiB + 1", patch_of({window(0, 0, 0, 67108865)}), DECODE_INVALID_INPUT, "hard window size exceeded"},
-        {"delta reserved bits", patch_of({delta_bits}), DECODE_INVALID_INPUT, "unrecognized delta indicator bits set"},
-        {"delta secondary bit", patch_of({delta_secondary}), DECODE_INVALID_INPUT, "invalid delta indicator bits set"},
-        {"both source and target", patch_of({window(VCD_SOURCE | VCD_TARGET, 0, 0)}), DECODE_UNIMPLEMENTED,
+        {"64 MiB + 1", patch_bytes({window(0, 0, 0, 67108865)}), DECODE_INVALID_INPUT, "hard window size exceeded"},
+        {"delta reserved bits", patch_bytes({delta_bits}), DECODE_INVALID_INPUT, "unrecognized delta indicator bits set"},
+        {"delta secondary bit", patch_bytes({delta_secondary}), DECODE_INVALID_INPUT, "invalid delta indicator bits set"},
+        {"both source and target", patch_bytes({window(VCD_SOURCE | VCD_TARGET, 0, 0)}), DECODE_UNIMPLEMENTED,
          "VCD_TARGET not implemented"},
-        {"no source file", patch_of({window(VCD_SOURCE, 4, 0)}), DECODE_INVALID_INPUT, "source input required"},
-        {"integer 2^64", concat(patch_of({}), concat({0}, TWO_POW_64)), DECODE_INVALID_INPUT,
+        {"no source file", patch_bytes({window(VCD_SOURCE, 4, 0)}), DECODE_INVALID_INPUT, "source input required"},
+        {"integer 2^64", concat(patch_bytes({}), concat({0}, TWO_POW_64)), DECODE_INVALID_INPUT,
          "overflow in decode_integer"},
     });
 }
@@ -102,7 +102,7 @@ TEST(DecoderWindowHeader, ExactlySixtyFourMebibytesIsAccepted) {
     InstructionEncoder enc;
     encoder_start(&enc, 0);
     encode_run(&enc, 0x5A, u64{1} << 26);
-    const DecodeRun run = decode(patch_of({window_from_encoder(&enc, 0)}));
+    const DecodeRun run = decode(patch_bytes({window_from_encoder(&enc, 0)}));
     EXPECT_EQ(run.result, 0) << run.message;
     EXPECT_EQ(run.output.size(), u64{1} << 26);
 }
@@ -112,22 +112,22 @@ TEST(DecoderWindowHeader, RedundantLengthCountsShortestFieldsOnly) {
     InstructionEncoder enc;
     encoder_start(&enc, 4);
     encode_copy(&enc, 1, 3);
-    WindowSpec padded = window_of(&enc, source);
+    WindowSpec padded = checked_window(&enc, source);
     // Non-shortest copy window and encoding length fields are not part of the sum...
     padded.copy_offset_pad = 2;
     padded.encoding_length_pad = 1;
     DecodeOptions options;
     options.source = &source;
-    DecodeRun run = decode(patch_of({padded}), options);
+    DecodeRun run = decode(patch_bytes({padded}), options);
     EXPECT_EQ(run.result, 0) << run.message;
     EXPECT_EQ(run.output, (Bytes{'b', 'c', 'd'}));
     // ...a non-shortest target length is, and so is a plain mismatch.
     WindowSpec wrong_length = padded;
     wrong_length.encoding_length = 100;
     padded.target_length_pad = 1;
-    expect_failures({{"padded target length", patch_of({padded}), DECODE_INVALID_INPUT,
+    expect_failures({{"padded target length", patch_bytes({padded}), DECODE_INVALID_INPUT,
                       "incorrect encoding length (redundent)"},
-                     {"mismatch", patch_of({wrong_length}), DECODE_INVALID_INPUT,
+                     {"mismatch", patch_bytes({wrong_length}), DECODE_INVALID_INPUT,
                       "incorrect encoding length (redundent)"}},
                     &source);
 }
@@ -146,7 +146,7 @@ TEST(DecoderIntegers, InstructionIntegersTakeEveryU64AndNothingLarger) {
     WindowSpec w = window(0, 0, 0, 2);
     w.data = {7, 8};
     w.instructions = nine;
-    const DecodeRun run = decode(patch_of({w}));
+    const DecodeRun run = decode(patch_bytes({w}));
     EXPECT_EQ(run.result, 0) << run.message;
     EXPECT_EQ(run.output, (Bytes{7, 8}));
 }

@@ -54,7 +54,7 @@ TEST(DecoderAddressCache, NearSlotsCycleSameSlotsKeepTheLastAddress) {
     ASSERT_TRUE(encode_add(&second, random_bytes(10, 2)));
     ASSERT_TRUE(encode_copy(&second, 2, 4, COPY_MODE_NEAR0));        // slot 0 cleared: value 2
     Bytes target, more;
-    const Bytes patch = patch_of({window_of(&first, {}, 0, &target), window_of(&second, {}, 0, &more)});
+    const Bytes patch = patch_bytes({checked_window(&first, {}, 0, &target), checked_window(&second, {}, 0, &more)});
     target.insert(target.end(), more.begin(), more.end());
     const DecodeRun run = decode(patch);
     EXPECT_EQ(run.result, 0) << run.message;
@@ -69,7 +69,7 @@ TEST(DecoderInstructions, TargetCopyRepeatsItsOwnOutput) {
         for (u64 size : {1u, 10u, 1000u}) ASSERT_TRUE(encode_copy(&enc, enc.position - distance, size, COPY_MODE_SELF));
     }
     Bytes target;
-    const DecodeRun run = decode(patch_of({window_of(&enc, {}, 0, &target)}));
+    const DecodeRun run = decode(patch_bytes({checked_window(&enc, {}, 0, &target)}));
     EXPECT_EQ(run.result, 0) << run.message;
     EXPECT_EQ(run.output, target);
     EXPECT_EQ(target.size(), 7u + 3 * 1011);
@@ -110,7 +110,7 @@ TEST(DecoderInstructions, BoundsOfDataAddressesAndSizes) {
         c.build(&enc);
         WindowSpec w = unchecked(&enc, c.target_length);
         if (c.drop_data_byte) w.data.pop_back();
-        const DecodeRun run = decode(patch_of({w}), options);
+        const DecodeRun run = decode(patch_bytes({w}), options);
         EXPECT_EQ(run.result, DECODE_INVALID_INPUT) << c.name;
         EXPECT_EQ(run.message, c.message) << c.name;
     }
@@ -127,7 +127,7 @@ TEST(DecoderSourceBlocks, BoundariesShortLastBlockAndCurrentBlock) {
     encode_copy(&enc, 100, 10);       // back to block 0
     encode_copy(&enc, 101, 5);        // block 0 is current: no request
     Bytes target;
-    const DecodeRun run = decode(patch_of({window_of(&enc, source, 0, &target)}), options);
+    const DecodeRun run = decode(patch_bytes({checked_window(&enc, source, 0, &target)}), options);
     EXPECT_EQ(run.result, 0) << run.message;
     EXPECT_EQ(run.output, target);
     EXPECT_EQ(run.requests, (std::vector<u64>{1, 0}));
@@ -136,7 +136,7 @@ TEST(DecoderSourceBlocks, BoundariesShortLastBlockAndCurrentBlock) {
     encode_copy(&enc, 0, 101);   // one byte past the end
     WindowSpec past_end = unchecked(&enc, 101);
     past_end.copy_offset = 19900;
-    const DecodeRun past = decode(patch_of({past_end}), options);
+    const DecodeRun past = decode(patch_bytes({past_end}), options);
     EXPECT_EQ(past.result, DECODE_INVALID_INPUT);
     EXPECT_EQ(past.message, "source file too short");
     EXPECT_TRUE(past.output.empty());
@@ -167,7 +167,7 @@ TEST(DecoderWindowCompletion, ChecksRunInTheirOrder) {
         w.addresses.insert(w.addresses.end(), c.extra_address, 0);
         w.indicator = VCD_CHECKSUM;
         w.checksum = c.checksum;
-        const DecodeRun run = decode(patch_of({w}));
+        const DecodeRun run = decode(patch_bytes({w}));
         EXPECT_EQ(run.result, c.code) << c.code;
         if (c.message != nullptr) {
             EXPECT_EQ(run.message, c.message);
@@ -183,9 +183,9 @@ TEST(DecoderWindowCompletion, EachWindowsChecksumCoversThatWindowOnly) {
     InstructionEncoder second;
     encoder_start(&second, 0);
     encode_run(&second, 7, 4);
-    WindowSpec wrong = window_of(&second);
+    WindowSpec wrong = checked_window(&second);
     wrong.checksum = reference_adler32(Bytes{1, 2, 3, 7, 7, 7, 7});
-    const DecodeRun run = decode(patch_of({window_of(&first), wrong}));
+    const DecodeRun run = decode(patch_bytes({checked_window(&first), wrong}));
     EXPECT_EQ(run.result, DECODE_CHECKSUM_MISMATCH);
     EXPECT_EQ(run.output, (Bytes{1, 2, 3}));   // the first window was already handed over
 }

@@ -35,13 +35,13 @@ Bytes sample_patch(const Bytes& source, Bytes* target) {
         encode_add(&enc, {1, 2});
         encode_copy(&enc, enc.copy_window_length + 7, 5);
         Bytes piece;
-        windows.push_back(window_of(&enc, source, 20 * static_cast<u64>(w), &piece));
+        windows.push_back(checked_window(&enc, source, 20 * static_cast<u64>(w), &piece));
         target->insert(target->end(), piece.begin(), piece.end());
     }
     FileHeaderSpec header;
     header.indicator = VCD_APPHEADER;
     header.app_header = {'a', 'p', 'p'};
-    return patch_of(windows, header);
+    return patch_bytes(windows, header);
 }
 
 // Counts allocations; fails the `fail_at`-th one (1-based, 0: never).
@@ -172,12 +172,12 @@ TEST(DecoderAllocation, HugeLengthsAreOutOfMemoryNotShortBuffers) {
     Bytes rest{0, 0};
     append_integer(&rest, (u64{1} << 63) + 5);
     rest.insert(rest.end(), {0, 0});
-    Bytes section = patch_of({});
+    Bytes section = patch_bytes({});
     section.push_back(0);
     append_integer(&section, rest.size() + (u64{1} << 63) + 5);
     section.insert(section.end(), rest.begin(), rest.end());
     section.insert(section.end(), {1, 2, 3});
-    for (const Bytes& patch : {patch_of({}, header), section}) {
+    for (const Bytes& patch : {patch_bytes({}, header), section}) {
         CountingAllocator allocator;
         const DecodeRun run = decode(patch, with_allocator(&allocator, nullptr, 16384));
         EXPECT_EQ(run.result, 12);

@@ -12,27 +12,6 @@
 
 namespace decoder_test {
 
-// A header (plain by default) followed by `windows`.
-inline Bytes patch_of(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header = {}) {
-    Bytes patch;
-    PatchSink sink = sink_to_bytes(&patch);
-    write_file_header(&sink, header);
-    for (const WindowSpec& window : windows) write_window(&sink, window);
-    return patch;
-}
-
-// The encoder's window, with its copy window over source[copy_offset...] when it has
-// one, and the checksum of its reference target. `target` receives that target.
-inline WindowSpec window_of(InstructionEncoder* enc, const Bytes& source = {}, u64 copy_offset = 0,
-                            Bytes* target = nullptr) {
-    encoder_finish(enc);
-    const u64 length = enc->copy_window_length;
-    const auto expected = reference_window_target(source, copy_offset, length, enc->ops);
-    if (target != nullptr && expected) *target = *expected;
-    return window_from_encoder(enc, length != 0 ? VCD_SOURCE : 0, length, copy_offset,
-                               expected ? &*expected : nullptr);
-}
-
 // The patch driver's configuration.
 inline DecodeConfig driver_config() {
     DecodeConfig config{};
