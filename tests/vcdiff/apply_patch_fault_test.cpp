@@ -44,20 +44,18 @@ void make_files(Files* files) {
     files->patch = (files->folder / "patch").string();
     files->output = (files->folder / "output").string();
     Bytes source(2 * SOURCE_BLOCK_SIZE);
-    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 13);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 8));   // no two blocks alike
     write_file(files->source, source);
-    Bytes patch;
-    PatchSink sink = sink_to_bytes(&patch);
-    write_file_header(&sink, FileHeaderSpec{});
+    std::vector<WindowSpec> windows;
     for (std::uint64_t offset : {SOURCE_BLOCK_SIZE + 5, 0u}) {
         InstructionEncoder enc;
         encoder_start(&enc, 100);
         encode_copy(&enc, 0, 100);
-        const auto target = reference_window_target(source, offset, 100, enc.ops);
-        write_window(&sink, window_from_encoder(&enc, VCD_SOURCE, 100, offset, &*target));
-        files->expected.insert(files->expected.end(), target->begin(), target->end());
+        Bytes target;
+        windows.push_back(checked_window(&enc, source, offset, &target));
+        files->expected.insert(files->expected.end(), target.begin(), target.end());
     }
-    write_file(files->patch, patch);
+    write_file(files->patch, patch_bytes(windows));
     fault_injection_reset();
 }
 
