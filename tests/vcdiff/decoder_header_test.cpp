@@ -75,6 +75,10 @@ TEST(DecoderFileHeader, EachFailureHasItsCode) {
 }
 
 TEST(DecoderWindowHeader, EachFailureHasItsCode) {
+    // Section lengths whose sum wraps past 2^64 and so agrees with the encoding length.
+    Bytes wrapping = concat(patch_bytes({}), {0});
+    append_integer(&wrapping, 14 + U64_MAX + 2);   // 14 header bytes, data, 2 instruction bytes
+    wrapping.insert(wrapping.end(), {0, 0, 0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 2, 0, 1, 2, 3});
     WindowSpec delta_bits = window(0, 0, 0);
     delta_bits.delta_indicator = 0x08;
     WindowSpec delta_secondary = window(0, 0, 0);
@@ -95,6 +99,7 @@ TEST(DecoderWindowHeader, EachFailureHasItsCode) {
         {"no source file", patch_bytes({window(VCD_SOURCE, 4, 0)}), DECODE_INVALID_INPUT, "source input required"},
         {"integer 2^64", concat(patch_bytes({}), concat({0}, TWO_POW_64)), DECODE_INVALID_INPUT,
          "overflow in decode_integer"},
+        {"section lengths wrap", wrapping, DECODE_INTERNAL, "decoder section size overflow"},
     });
 }
 
