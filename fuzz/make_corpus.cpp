@@ -47,31 +47,13 @@ Bytes pattern(std::size_t count, std::uint8_t start) {
     return bytes;
 }
 
-// A patch of one header and the windows the encoders describe, each with its
-// checksum from the reference target.
-struct PatchBuild {
-    Bytes bytes;
-    PatchSink sink;
-};
-
-void start_patch(PatchBuild* build, const FileHeaderSpec& header = {}) {
-    build->bytes.clear();
-    build->sink = sink_to_bytes(&build->bytes);
-    write_file_header(&build->sink, header);
-}
-
-void add_window(PatchBuild* build, InstructionEncoder* enc, const Bytes& source, std::uint8_t indicator,
-                std::uint64_t copy_offset, bool checksum) {
-    encoder_finish(enc);
-    const auto target = reference_window_target(source, copy_offset, enc->copy_window_length, enc->ops);
-    write_window(&build->sink, window_from_encoder(enc, indicator, enc->copy_window_length, copy_offset,
-                                                   checksum && target ? &*target : nullptr));
+// The encoder's window without a checksum.
+WindowSpec unchecked(InstructionEncoder* enc, std::uint8_t indicator, std::uint64_t copy_offset = 0) {
+    return window_from_encoder(enc, indicator, enc->copy_window_length, copy_offset);
 }
 
 // Every opcode of the default table once, after enough target bytes for any mode.
 Bytes every_opcode_patch() {
-    PatchBuild build;
-    start_patch(&build);
     InstructionEncoder enc;
     encoder_start(&enc, 0);
     encode_add(&enc, pattern(800, 3), SIZE_FOLLOWS);
@@ -104,8 +86,7 @@ Bytes every_opcode_patch() {
             std::fprintf(stderr, "opcode %u could not be encoded\n", op);
         }
     }
-    add_window(&build, &enc, {}, 0, 0, true);
-    return build.bytes;
+    return patch_bytes({checked_window(&enc)});
 }
 
 }  // namespace
@@ -121,196 +102,127 @@ int main(int argc, char** argv) {
         ok = write_seed(folder, name, control, patch) && ok;
     };
     const Control plain{};
-    Control sourced;
-    sourced.source_size = 20000;
-    sourced.block = 2;   // 64-byte blocks: many block requests
+    const Control sourced{20000, 1, 2, 0};   // 64-byte blocks: many block requests
     const Bytes source = fuzz_source(sourced);
 
-    {   // The file header alone, and each header option.
-        PatchBuild b;
-        start_patch(&b);
-        seed("header_only", plain, b.bytes);
-        FileHeaderSpec h;
-        h.indicator = VCD_APPHEADER;
-        h.app_header = pattern(40, 1);
-        start_patch(&b, h);
-        InstructionEncoder enc;
-        encoder_start(&enc, 0);
-        encode_add(&enc, pattern(10, 2));
-        add_window(&b, &enc, {}, 0, 0, true);
-        seed("app_header", plain, b.bytes);
-        for (std::uint8_t id : {std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{16}, std::uint8_t{3}}) {
-            FileHeaderSpec s;
-            s.indicator = VCD_DECOMPRESS;
-            s.secondary_id = id;
-            b = PatchBuild{};
-            start_patch(&b, s);
-            seed("secondary_" + std::to_string(id), plain, b.bytes);
-        }
-        FileHeaderSpec t;
-        t.indicator = VCD_CODETABLE;
-        t.code_table_length = 10;
-        b = PatchBuild{};
-        start_patch(&b, t);
-        seed("code_table", plain, b.bytes);
-        FileHeaderSpec v;
-        v.version = 1;
-        b = PatchBuild{};
-        start_patch(&b, v);
-        seed("version_1", plain, b.bytes);
+    // The file header alone, and each header option.
+    seed("header_only", plain, patch_bytes({}));
+    InstructionEncoder enc;
+    encoder_start(&enc, 0);
+    encode_add(&enc, pattern(10, 2));
+    FileHeaderSpec app;
+    app.indicator = VCD_APPHEADER;
+    app.app_header = pattern(40, 1);
+    seed("app_header", plain, patch_bytes({checked_window(&enc)}, app));
+    for (std::uint8_t id : {std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{16}, std::uint8_t{3}}) {
+        FileHeaderSpec header;
+        header.indicator = VCD_DECOMPRESS;
+        header.secondary_id = id;
+        seed("secondary_" + std::to_string(id), plain, patch_bytes({}, header));
     }
-    {   // ADD, RUN and target COPY, sizes in the opcode and following.
-        PatchBuild b;
-        start_patch(&b);
-        InstructionEncoder enc;
-        encoder_start(&enc, 0);
-        encode_add(&enc, pattern(17, 4), SIZE_IN_OPCODE);
-        encode_add(&enc, pattern(300, 5), SIZE_FOLLOWS);
-        encode_run(&enc, 0x41, 1000);
-        encode_copy(&enc, 10, 100, COPY_MODE_HERE, SIZE_FOLLOWS);
-        encode_copy(&enc, 1316, 18, COPY_MODE_HERE, SIZE_IN_OPCODE);   // overlaps its own output
-        add_window(&b, &enc, {}, 0, 0, true);
-        seed("add_run_copy", plain, b.bytes);
-        Control chunked = plain;
-        chunked.chunking = 1;
-        seed("add_run_copy_bytewise", chunked, b.bytes);
+    FileHeaderSpec table;
+    table.indicator = VCD_CODETABLE;
+    table.code_table_length = 10;
+    seed("code_table", plain, patch_bytes({}, table));
+    FileHeaderSpec version;
+    version.version = 1;
+    seed("version_1", plain, patch_bytes({}, version));
+
+    // ADD, RUN and target COPY, sizes in the opcode and following.
+    encoder_start(&enc, 0);
+    encode_add(&enc, pattern(17, 4), SIZE_IN_OPCODE);
+    encode_add(&enc, pattern(300, 5), SIZE_FOLLOWS);
+    encode_run(&enc, 0x41, 1000);
+    encode_copy(&enc, 10, 100, COPY_MODE_HERE, SIZE_FOLLOWS);
+    encode_copy(&enc, 1316, 18, COPY_MODE_HERE, SIZE_IN_OPCODE);   // overlaps its own output
+    const Bytes add_run_copy = patch_bytes({checked_window(&enc)});
+    seed("add_run_copy", plain, add_run_copy);
+    seed("add_run_copy_bytewise", Control{0, 1, 10, 1}, add_run_copy);
+
+    // Every address mode, and the best mode's pairs.
+    encoder_start(&enc, 0);
+    encode_add(&enc, pattern(900, 6));
+    for (std::uint64_t a : {5u, 260u, 520u, 700u}) encode_copy(&enc, a, 6, COPY_MODE_SELF);
+    encode_copy(&enc, 6, 7, COPY_MODE_NEAR0);
+    encode_copy(&enc, 262, 8, COPY_MODE_NEAR0 + 1);
+    encode_copy(&enc, 530, 9, COPY_MODE_NEAR0 + 2);
+    encode_copy(&enc, 701, 10, COPY_MODE_NEAR0 + 3);
+    encode_copy(&enc, 5, 4, COPY_MODE_SAME0);
+    encode_copy(&enc, 262, 4, COPY_MODE_SAME0 + 1);
+    encode_copy(&enc, 520, 4, COPY_MODE_SAME0 + 2);
+    for (std::uint64_t i = 0; i < 30; ++i) {
+        encode_add(&enc, pattern(1 + i % 4, static_cast<std::uint8_t>(i)));
+        encode_copy(&enc, 100 + 20 * i, 4 + i % 3);
     }
-    {   // Every address mode, and the best mode's pairs.
-        PatchBuild b;
-        start_patch(&b);
-        InstructionEncoder enc;
-        encoder_start(&enc, 0);
-        encode_add(&enc, pattern(900, 6));
-        for (std::uint64_t a : {5u, 260u, 520u, 700u}) encode_copy(&enc, a, 6, COPY_MODE_SELF);
-        encode_copy(&enc, 6, 7, COPY_MODE_NEAR0);
-        encode_copy(&enc, 262, 8, COPY_MODE_NEAR0 + 1);
-        encode_copy(&enc, 530, 9, COPY_MODE_NEAR0 + 2);
-        encode_copy(&enc, 701, 10, COPY_MODE_NEAR0 + 3);
-        encode_copy(&enc, 5, 4, COPY_MODE_SAME0);
-        encode_copy(&enc, 262, 4, COPY_MODE_SAME0 + 1);
-        encode_copy(&enc, 520, 4, COPY_MODE_SAME0 + 2);
-        for (int i = 0; i < 30; ++i) {
-            encode_add(&enc, pattern(1 + static_cast<std::size_t>(i) % 4, static_cast<std::uint8_t>(i)));
-            encode_copy(&enc, 100 + 20 * static_cast<std::uint64_t>(i), 4 + static_cast<std::uint64_t>(i) % 3);
-        }
-        add_window(&b, &enc, {}, 0, 0, true);
-        seed("address_modes", plain, b.bytes);
-    }
+    seed("address_modes", plain, patch_bytes({checked_window(&enc)}));
     seed("every_opcode", plain, every_opcode_patch());
-    {   // Source windows: unaligned copy window, copies over many small blocks,
-        // back and forth, and up to the source's last byte.
-        PatchBuild b;
-        start_patch(&b);
-        for (std::uint64_t offset : {0u, 1000u, 19000u}) {
-            const std::uint64_t length = 20000 - offset;
-            InstructionEncoder enc;
-            encoder_start(&enc, length);
-            encode_copy(&enc, 0, length / 2);
-            encode_copy(&enc, 3, 70);
-            encode_add(&enc, pattern(3, 7));
-            encode_copy(&enc, length - 100, 100);
-            encode_copy(&enc, length + 10, 20);
-            add_window(&b, &enc, source, VCD_SOURCE, offset, true);
-        }
-        seed("source_windows", sourced, b.bytes);
-        Control big_blocks = sourced;
-        big_blocks.block = 10;
-        big_blocks.chunking = 7;
-        seed("source_windows_chunked", big_blocks, b.bytes);
-        // One byte past the source's end.
-        b = PatchBuild{};
-        start_patch(&b);
-        InstructionEncoder enc;
-        encoder_start(&enc, 101);
-        encode_copy(&enc, 0, 101);
-        add_window(&b, &enc, source, VCD_SOURCE, 19900, false);
-        seed("source_too_short", sourced, b.bytes);
-        // A source window while the source is empty.
-        seed("source_empty", plain, b.bytes);
+
+    // Source windows: unaligned copy window, copies over many small blocks, back and
+    // forth, and up to the source's last byte; then one byte past it.
+    std::vector<WindowSpec> windows;
+    for (std::uint64_t offset : {0u, 1000u, 19000u}) {
+        const std::uint64_t length = 20000 - offset;
+        encoder_start(&enc, length);
+        encode_copy(&enc, 0, length / 2);
+        encode_copy(&enc, 3, 70);
+        encode_add(&enc, pattern(3, 7));
+        encode_copy(&enc, length - 100, 100);
+        encode_copy(&enc, length + 10, 20);
+        windows.push_back(checked_window(&enc, source, offset));
     }
-    {   // Several windows, checksums right and wrong, empty windows.
-        PatchBuild b;
-        start_patch(&b);
-        for (int w = 0; w < 5; ++w) {
-            InstructionEncoder enc;
-            encoder_start(&enc, 0);
-            if (w != 2) encode_add(&enc, pattern(50 * static_cast<std::size_t>(w) + 1, static_cast<std::uint8_t>(w)));
-            add_window(&b, &enc, {}, 0, 0, w % 2 == 0);
-        }
-        seed("multiple_windows", plain, b.bytes);
-        InstructionEncoder enc;
+    seed("source_windows", sourced, patch_bytes(windows));
+    seed("source_windows_chunked", Control{20000, 1, 10, 7}, patch_bytes(windows));
+    encoder_start(&enc, 101);
+    encode_copy(&enc, 0, 101);
+    seed("source_too_short", sourced, patch_bytes({unchecked(&enc, VCD_SOURCE, 19900)}));
+    seed("source_empty", plain, patch_bytes({unchecked(&enc, VCD_SOURCE, 19900)}));
+
+    // Several windows, checksums right and wrong, empty windows.
+    windows.clear();
+    for (std::size_t w = 0; w < 5; ++w) {
         encoder_start(&enc, 0);
-        encode_add(&enc, pattern(64, 9));
-        WindowSpec wrong = window_from_encoder(&enc, 0, 0, 0, nullptr);
-        wrong.indicator |= VCD_CHECKSUM;
-        wrong.checksum = 12345;
-        write_window(&b.sink, wrong);
-        seed("checksum_mismatch", plain, b.bytes);
-        Control unchecked = plain;
-        unchecked.block |= 0x80;
-        seed("checksum_not_verified", unchecked, b.bytes);
+        if (w != 2) encode_add(&enc, pattern(50 * w + 1, static_cast<std::uint8_t>(w)));
+        windows.push_back(w % 2 == 0 ? checked_window(&enc) : unchecked(&enc, 0));
     }
-    {   // Header fields: padded integers, lying lengths, forbidden bits.
-        PatchBuild b;
-        start_patch(&b);
-        InstructionEncoder enc;
-        encoder_start(&enc, 10);
-        encode_copy(&enc, 0, 10);
-        encode_add(&enc, pattern(5, 1));
-        WindowSpec w = window_from_encoder(&enc, VCD_SOURCE, 10, 7);
-        w.copy_offset_pad = 3;
-        w.encoding_length_pad = 1;
-        write_window(&b.sink, w);
-        seed("padded_fields", sourced, b.bytes);
-        w.target_length_pad = 1;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, w);
-        seed("padded_target_length", sourced, b.bytes);
-        const std::uint8_t indicators[] = {VCD_TARGET, VCD_SOURCE | VCD_TARGET, 0x08};
-        const char* names[] = {"target_window", "source_and_target", "window_bits"};
-        for (int i = 0; i < 3; ++i) {
-            WindowSpec x = window_from_encoder(&enc, indicators[i], 10, 0);
-            b = PatchBuild{};
-            start_patch(&b);
-            write_window(&b.sink, x);
-            seed(names[i], sourced, b.bytes);
-        }
-        WindowSpec extra = window_from_encoder(&enc, VCD_SOURCE, 10, 0);
-        extra.data.push_back(1);
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, extra);
-        seed("extra_data", sourced, b.bytes);
-        WindowSpec lying = window_from_encoder(&enc, VCD_SOURCE, 10, 0);
-        lying.encoding_length = 3;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, lying);
-        seed("encoding_length_lies", sourced, b.bytes);
-        WindowSpec delta = window_from_encoder(&enc, VCD_SOURCE, 10, 0);
-        delta.delta_indicator = VCD_DATACOMP;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, delta);
-        seed("delta_indicator", sourced, b.bytes);
-    }
-    {   // Large windows: a long RUN, and the largest target length.
-        PatchBuild b;
-        start_patch(&b);
-        InstructionEncoder enc;
-        encoder_start(&enc, 0);
-        encode_run(&enc, 0x7E, 65536);
-        encode_copy(&enc, 100, 70000, COPY_MODE_HERE);
-        add_window(&b, &enc, {}, 0, 0, true);
-        seed("long_run", plain, b.bytes);
-        WindowSpec huge;
-        huge.target_length = MAX_TARGET_WINDOW + 1;
-        b = PatchBuild{};
-        start_patch(&b);
-        write_window(&b.sink, huge);
-        seed("window_too_large", plain, b.bytes);
-    }
+    seed("multiple_windows", plain, patch_bytes(windows));
+    encoder_start(&enc, 0);
+    encode_add(&enc, pattern(64, 9));
+    windows.push_back(unchecked(&enc, VCD_CHECKSUM));
+    windows.back().checksum = 12345;
+    seed("checksum_mismatch", plain, patch_bytes(windows));
+    seed("checksum_not_verified", Control{0, 1, 10 | 0x80, 0}, patch_bytes(windows));
+
+    // Header fields: padded integers, lying lengths, forbidden bits.
+    encoder_start(&enc, 10);
+    encode_copy(&enc, 0, 10);
+    encode_add(&enc, pattern(5, 1));
+    WindowSpec w = unchecked(&enc, VCD_SOURCE, 7);
+    w.copy_offset_pad = 3;
+    w.encoding_length_pad = 1;
+    seed("padded_fields", sourced, patch_bytes({w}));
+    w.target_length_pad = 1;
+    seed("padded_target_length", sourced, patch_bytes({w}));
+    seed("target_window", sourced, patch_bytes({unchecked(&enc, VCD_TARGET)}));
+    seed("source_and_target", sourced, patch_bytes({unchecked(&enc, VCD_SOURCE | VCD_TARGET)}));
+    seed("window_bits", sourced, patch_bytes({unchecked(&enc, 0x08)}));
+    w = unchecked(&enc, VCD_SOURCE);
+    w.data.push_back(1);
+    seed("extra_data", sourced, patch_bytes({w}));
+    w = unchecked(&enc, VCD_SOURCE);
+    w.encoding_length = 3;
+    seed("encoding_length_lies", sourced, patch_bytes({w}));
+    w = unchecked(&enc, VCD_SOURCE);
+    w.delta_indicator = VCD_DATACOMP;
+    seed("delta_indicator", sourced, patch_bytes({w}));
+
+    // Large windows: a long RUN, and the largest target length.
+    encoder_start(&enc, 0);
+    encode_run(&enc, 0x7E, 65536);
+    encode_copy(&enc, 100, 70000, COPY_MODE_HERE);
+    seed("long_run", plain, patch_bytes({checked_window(&enc)}));
+    w = WindowSpec{};
+    w.target_length = MAX_TARGET_WINDOW + 1;
+    seed("window_too_large", plain, patch_bytes({w}));
     if (!ok) std::fprintf(stderr, "make_corpus: cannot write to %s\n", folder.c_str());
     return ok ? 0 : 1;
 }

@@ -83,7 +83,10 @@ std::optional<AddressEncoding> encode_address(const AddressCacheModel& cache, st
 }
 
 unsigned address_cost(const AddressEncoding& encoding) {
-    return encoding.raw_byte ? 1 : shortest_integer_size(encoding.value);
+    if (encoding.raw_byte) return 1;
+    Bytes bytes;
+    append_integer(&bytes, encoding.value);
+    return static_cast<unsigned>(bytes.size());
 }
 
 int best_mode(const AddressCacheModel& cache, std::uint64_t here, std::uint64_t address) {
@@ -99,11 +102,11 @@ int best_mode(const AddressCacheModel& cache, std::uint64_t here, std::uint64_t 
     return best;
 }
 
-void write_address(InstructionEncoder* encoder, const AddressEncoding& encoding, unsigned pad) {
+void write_address(InstructionEncoder* encoder, const AddressEncoding& encoding) {
     if (encoding.raw_byte) {
         encoder->addresses.push_back(static_cast<std::uint8_t>(encoding.value));
     } else {
-        append_integer(&encoder->addresses, encoding.value, pad);
+        append_integer(&encoder->addresses, encoding.value);
     }
 }
 
@@ -127,17 +130,7 @@ bool size_goes_in_opcode(SizePlacement placement, std::optional<std::uint8_t> in
 
 // ---- Sink ------------------------------------------------------------------------
 
-PatchSink sink_to_bytes(Bytes* bytes) {
-    PatchSink sink;
-    sink.bytes = bytes;
-    return sink;
-}
-
-PatchSink sink_to_file(std::FILE* file) {
-    PatchSink sink;
-    sink.file = file;
-    return sink;
-}
+namespace {
 
 void sink_write(PatchSink* sink, const std::uint8_t* bytes, std::size_t count) {
     if (count == 0) return;
@@ -148,6 +141,20 @@ void sink_write(PatchSink* sink, const std::uint8_t* bytes, std::size_t count) {
         return;
     }
     sink->written += count;
+}
+
+}  // namespace
+
+PatchSink sink_to_bytes(Bytes* bytes) {
+    PatchSink sink;
+    sink.bytes = bytes;
+    return sink;
+}
+
+PatchSink sink_to_file(std::FILE* file) {
+    PatchSink sink;
+    sink.file = file;
+    return sink;
 }
 
 // ---- Integers --------------------------------------------------------------------
@@ -164,15 +171,6 @@ void append_integer(Bytes* out, std::uint64_t value, unsigned extra_groups) {
     out->push_back(groups[0]);
 }
 
-unsigned shortest_integer_size(std::uint64_t value) {
-    unsigned size = 1;
-    while (value > 0x7F) {
-        value >>= 7;
-        ++size;
-    }
-    return size;
-}
-
 // ---- Headers and windows ---------------------------------------------------------
 
 void write_file_header(PatchSink* sink, const FileHeaderSpec& header) {
@@ -181,14 +179,12 @@ void write_file_header(PatchSink* sink, const FileHeaderSpec& header) {
     out.push_back(header.indicator);
     if (header.indicator & VCD_DECOMPRESS) out.push_back(header.secondary_id);
     if (header.indicator & VCD_CODETABLE) {
-        append_integer(&out, header.code_table_length, header.code_table_length_pad);
-        out.push_back(header.near_count);
-        out.push_back(header.same_count);
-        append(&out, header.code_table_data);
+        append_integer(&out, header.code_table_length);
+        out.push_back(4);
+        out.push_back(3);
     }
     if (header.indicator & VCD_APPHEADER) {
-        append_integer(&out, header.app_header_length.value_or(header.app_header.size()),
-                       header.app_header_length_pad);
+        append_integer(&out, header.app_header_length.value_or(header.app_header.size()));
         append(&out, header.app_header);
     }
     sink_write(sink, out.data(), out.size());
@@ -201,9 +197,9 @@ Bytes window_body(const WindowSpec& window) {
     Bytes body;
     append_integer(&body, window.target_length, window.target_length_pad);
     body.push_back(window.delta_indicator);
-    append_integer(&body, window.data.size(), window.data_length_pad);
-    append_integer(&body, window.instructions.size(), window.instructions_length_pad);
-    append_integer(&body, window.addresses.size(), window.addresses_length_pad);
+    append_integer(&body, window.data.size());
+    append_integer(&body, window.instructions.size());
+    append_integer(&body, window.addresses.size());
     if (window.indicator & VCD_CHECKSUM) {
         for (int shift = 24; shift >= 0; shift -= 8) {
             body.push_back(static_cast<std::uint8_t>(window.checksum >> shift));
@@ -214,30 +210,22 @@ Bytes window_body(const WindowSpec& window) {
 
 }  // namespace
 
-std::uint64_t true_encoding_length(const WindowSpec& window) {
-    return window_body(window).size() + window.data.size() + window.instructions.size() +
-           window.addresses.size();
-}
-
 void write_window(PatchSink* sink, const WindowSpec& window) {
     Bytes head;
     head.push_back(window.indicator);
     if (has_copy_window_fields(window.indicator)) {
-        append_integer(&head, window.copy_length, window.copy_length_pad);
+        append_integer(&head, window.copy_length);
         append_integer(&head, window.copy_offset, window.copy_offset_pad);
     }
-    append_integer(&head, window.encoding_length.value_or(true_encoding_length(window)),
-                   window.encoding_length_pad);
-    append(&head, window_body(window));
+    const Bytes body = window_body(window);
+    const std::uint64_t true_length =
+        body.size() + window.data.size() + window.instructions.size() + window.addresses.size();
+    append_integer(&head, window.encoding_length.value_or(true_length), window.encoding_length_pad);
+    append(&head, body);
     sink_write(sink, head.data(), head.size());
     sink_write(sink, window.data.data(), window.data.size());
     sink_write(sink, window.instructions.data(), window.instructions.size());
     sink_write(sink, window.addresses.data(), window.addresses.size());
-}
-
-void set_checksum(WindowSpec* window, const Bytes& expected_target) {
-    window->indicator = static_cast<std::uint8_t>(window->indicator | VCD_CHECKSUM);
-    window->checksum = reference_adler32(expected_target);
 }
 
 // ---- Encoder ---------------------------------------------------------------------
@@ -253,11 +241,11 @@ void encoder_start(InstructionEncoder* encoder, std::uint64_t copy_window_length
     encoder->ops.clear();
 }
 
-bool encode_add(InstructionEncoder* encoder, const Bytes& bytes, SizePlacement placement, unsigned size_pad) {
+bool encode_add(InstructionEncoder* encoder, const Bytes& bytes, SizePlacement placement) {
     const std::uint64_t size = bytes.size();
     const auto in_opcode = size >= 1 && size <= 17 ? single_opcode(ADD, size, 0) : std::nullopt;
     if (placement == SIZE_IN_OPCODE && !in_opcode) return false;
-    const bool pairable = placement == SIZE_BEST && in_opcode && size_pad == 0;
+    const bool pairable = placement == SIZE_BEST && in_opcode;
 
     if (pairable && encoder->pending.type == COPY && copy_add_opcode(encoder->pending.size, size, 0)) {
         encoder->instructions.push_back(*copy_add_opcode(encoder->pending.size, size, encoder->pending.mode));
@@ -270,7 +258,7 @@ bool encode_add(InstructionEncoder* encoder, const Bytes& bytes, SizePlacement p
             encoder->instructions.push_back(*in_opcode);
         } else {
             encoder->instructions.push_back(*single_opcode(ADD, 0, 0));
-            append_integer(&encoder->instructions, size, size_pad);
+            append_integer(&encoder->instructions, size);
         }
     }
     append(&encoder->data, bytes);
@@ -279,10 +267,10 @@ bool encode_add(InstructionEncoder* encoder, const Bytes& bytes, SizePlacement p
     return true;
 }
 
-bool encode_run(InstructionEncoder* encoder, std::uint8_t byte, std::uint64_t size, unsigned size_pad) {
+bool encode_run(InstructionEncoder* encoder, std::uint8_t byte, std::uint64_t size) {
     flush_pending(encoder);
     encoder->instructions.push_back(*single_opcode(RUN, 0, 0));
-    append_integer(&encoder->instructions, size, size_pad);
+    append_integer(&encoder->instructions, size);
     encoder->data.push_back(byte);
     encoder->position += size;
     log_op(encoder, PatchOp{RUN, size, 0, Bytes{byte}});
@@ -290,15 +278,15 @@ bool encode_run(InstructionEncoder* encoder, std::uint8_t byte, std::uint64_t si
 }
 
 bool encode_copy(InstructionEncoder* encoder, std::uint64_t address, std::uint64_t size, int mode,
-                 SizePlacement placement, unsigned size_pad, unsigned address_pad) {
+                 SizePlacement placement) {
     if (mode < COPY_MODE_BEST || mode >= COPY_MODE_COUNT) return false;
     const std::uint64_t here = encoder->position;
     const int chosen = mode == COPY_MODE_BEST ? best_mode(encoder->cache, here, address) : mode;
     const auto encoding = encode_address(encoder->cache, here, address, chosen);
-    if (!encoding || (encoding->raw_byte && address_pad != 0)) return false;
+    if (!encoding) return false;
     const auto in_opcode = size >= 4 && size <= 18 ? single_opcode(copy_type(chosen), size, chosen) : std::nullopt;
     if (placement == SIZE_IN_OPCODE && !in_opcode) return false;
-    const bool pairable = placement == SIZE_BEST && in_opcode && size_pad == 0;
+    const bool pairable = placement == SIZE_BEST && in_opcode;
 
     if (pairable && encoder->pending.type == ADD && add_copy_opcode(encoder->pending.size, size, chosen)) {
         encoder->instructions.push_back(*add_copy_opcode(encoder->pending.size, size, chosen));
@@ -311,10 +299,10 @@ bool encode_copy(InstructionEncoder* encoder, std::uint64_t address, std::uint64
             encoder->instructions.push_back(*in_opcode);
         } else {
             encoder->instructions.push_back(*single_opcode(copy_type(chosen), 0, chosen));
-            append_integer(&encoder->instructions, size, size_pad);
+            append_integer(&encoder->instructions, size);
         }
     }
-    write_address(encoder, *encoding, address_pad);
+    write_address(encoder, *encoding);
     cache_update(&encoder->cache, address);
     encoder->position += size;
     log_op(encoder, PatchOp{COPY, size, address, {}});
@@ -350,7 +338,7 @@ bool encode_opcode(InstructionEncoder* encoder, std::uint8_t opcode, const HalfA
     encoder->instructions.push_back(opcode);
     for (int h = 0; h < 2; ++h) {
         if (types[h] != NOOP && table_sizes[h] == 0) {
-            append_integer(&encoder->instructions, sizes[h], args[h]->size_pad);
+            append_integer(&encoder->instructions, sizes[h]);
         }
     }
     for (int h = 0; h < 2; ++h) {
@@ -360,7 +348,7 @@ bool encode_opcode(InstructionEncoder* encoder, std::uint8_t opcode, const HalfA
             append(&encoder->data, args[h]->bytes);
             log_op(encoder, PatchOp{type, sizes[h], 0, args[h]->bytes});
         } else {
-            write_address(encoder, *encodings[h], args[h]->address_pad);
+            write_address(encoder, *encodings[h]);
             cache_update(&encoder->cache, args[h]->address);
             log_op(encoder, PatchOp{COPY, sizes[h], args[h]->address, {}});
         }
@@ -370,10 +358,6 @@ bool encode_opcode(InstructionEncoder* encoder, std::uint8_t opcode, const HalfA
 }
 
 void encoder_finish(InstructionEncoder* encoder) { flush_pending(encoder); }
-
-std::uint64_t encoder_target_size(const InstructionEncoder& encoder) {
-    return encoder.position - encoder.copy_window_length;
-}
 
 WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicator, std::uint64_t copy_length,
                                std::uint64_t copy_offset, const Bytes* expected_target) {
@@ -386,8 +370,28 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
     window.data = encoder->data;
     window.instructions = encoder->instructions;
     window.addresses = encoder->addresses;
-    if (expected_target != nullptr) set_checksum(&window, *expected_target);
+    if (expected_target != nullptr) {
+        window.indicator = static_cast<std::uint8_t>(indicator | VCD_CHECKSUM);
+        window.checksum = reference_adler32(*expected_target);
+    }
     return window;
+}
+
+Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header) {
+    Bytes patch;
+    PatchSink sink = sink_to_bytes(&patch);
+    write_file_header(&sink, header);
+    for (const WindowSpec& window : windows) write_window(&sink, window);
+    return patch;
+}
+
+WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source, std::uint64_t copy_offset, Bytes* target) {
+    encoder_finish(encoder);
+    const std::uint64_t length = encoder->copy_window_length;
+    const auto expected = reference_window_target(source, copy_offset, length, encoder->ops);
+    if (target != nullptr && expected) *target = *expected;
+    return window_from_encoder(encoder, length != 0 ? VCD_SOURCE : 0, length, copy_offset,
+                               expected ? &*expected : nullptr);
 }
 
 OpcodeEntry default_opcode_entry(std::uint8_t opcode) {

@@ -25,15 +25,12 @@ struct PatchSink {
 
 PatchSink sink_to_bytes(Bytes* bytes);
 PatchSink sink_to_file(std::FILE* file);
-void sink_write(PatchSink* sink, const std::uint8_t* bytes, std::size_t count);
 
 // ---- Integers -------------------------------------------------------------------
 
 // Appends the 7-bit-group encoding of `value`, preceded by `extra_groups` empty
 // groups (0x80 bytes): a longer, still valid, non-shortest encoding.
 void append_integer(Bytes* out, std::uint64_t value, unsigned extra_groups = 0);
-// Bytes of the shortest encoding of `value` (1 to 10).
-unsigned shortest_integer_size(std::uint64_t value);
 
 // ---- File header ----------------------------------------------------------------
 
@@ -43,14 +40,9 @@ struct FileHeaderSpec {
     // Written as given; each optional field below is written when its bit is set.
     std::uint8_t indicator = 0;
     std::uint8_t secondary_id = 0;           // bit 0x01
-    std::uint64_t code_table_length = 0;     // bit 0x02, then near and same bytes
-    unsigned code_table_length_pad = 0;
-    std::uint8_t near_count = 4;
-    std::uint8_t same_count = 3;
-    Bytes code_table_data;                   // bit 0x02, after the near and same bytes
+    std::uint64_t code_table_length = 0;     // bit 0x02, then near 4 and same 3
     Bytes app_header;                        // bit 0x04: its length, then these bytes
     std::optional<std::uint64_t> app_header_length;  // default: app_header.size()
-    unsigned app_header_length_pad = 0;
 };
 
 void write_file_header(PatchSink* sink, const FileHeaderSpec& header);
@@ -70,22 +62,13 @@ struct WindowSpec {
     Bytes data;
     Bytes instructions;
     Bytes addresses;
-    // Extra empty groups in front of each integer field (non-shortest encodings).
-    unsigned copy_length_pad = 0;
+    // Extra empty groups in front of these fields (non-shortest encodings).
     unsigned copy_offset_pad = 0;
     unsigned encoding_length_pad = 0;
     unsigned target_length_pad = 0;
-    unsigned data_length_pad = 0;
-    unsigned instructions_length_pad = 0;
-    unsigned addresses_length_pad = 0;
 };
 
-// Bytes from the target length field to the end of the window, as written.
-std::uint64_t true_encoding_length(const WindowSpec& window);
 void write_window(PatchSink* sink, const WindowSpec& window);
-
-// Sets the checksum bit and stores the Adler-32 of `expected_target`.
-void set_checksum(WindowSpec* window, const Bytes& expected_target);
 
 // ---- Instructions ---------------------------------------------------------------
 
@@ -141,12 +124,10 @@ struct InstructionEncoder {
 void encoder_start(InstructionEncoder* encoder, std::uint64_t copy_window_length);
 // Each returns false, with nothing written, when the request cannot be encoded
 // (a size that does not fit the opcode, an address the mode cannot express).
-bool encode_add(InstructionEncoder* encoder, const Bytes& bytes, SizePlacement placement = SIZE_BEST,
-                unsigned size_pad = 0);
-bool encode_run(InstructionEncoder* encoder, std::uint8_t byte, std::uint64_t size, unsigned size_pad = 0);
+bool encode_add(InstructionEncoder* encoder, const Bytes& bytes, SizePlacement placement = SIZE_BEST);
+bool encode_run(InstructionEncoder* encoder, std::uint8_t byte, std::uint64_t size);
 bool encode_copy(InstructionEncoder* encoder, std::uint64_t address, std::uint64_t size,
-                 int mode = COPY_MODE_BEST, SizePlacement placement = SIZE_BEST, unsigned size_pad = 0,
-                 unsigned address_pad = 0);
+                 int mode = COPY_MODE_BEST, SizePlacement placement = SIZE_BEST);
 
 // Arguments of one half of an explicit opcode. The size is taken from the opcode
 // when its table entry has one; otherwise `size` is written to the instruction section.
@@ -154,8 +135,6 @@ struct HalfArgs {
     Bytes bytes;                 // ADD: the bytes (their count is the size); RUN: one byte
     std::uint64_t size = 0;      // RUN and COPY
     std::uint64_t address = 0;   // COPY
-    unsigned size_pad = 0;
-    unsigned address_pad = 0;
 };
 // Any opcode 0 to 255 of the default table, including the ADD+COPY and COPY+ADD pairs.
 bool encode_opcode(InstructionEncoder* encoder, std::uint8_t opcode, const HalfArgs& first,
@@ -164,13 +143,23 @@ bool encode_opcode(InstructionEncoder* encoder, std::uint8_t opcode, const HalfA
 void encoder_finish(InstructionEncoder* encoder);
 
 // Target bytes produced by the encoded instructions so far.
-std::uint64_t encoder_target_size(const InstructionEncoder& encoder);
+inline std::uint64_t encoder_target_size(const InstructionEncoder& encoder) {
+    return encoder.position - encoder.copy_window_length;
+}
 
 // A window around the encoder's sections (finishing it first): target length from
 // the instructions, copy window as given, checksum of `expected_target` when given.
 WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicator,
                                std::uint64_t copy_length = 0, std::uint64_t copy_offset = 0,
                                const Bytes* expected_target = nullptr);
+
+// A whole patch in memory: the header, then the windows.
+Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header = {});
+
+// The encoder's window, its copy window over source[copy_offset...] when it has one,
+// checked against the reference target (stored in `target` when given).
+WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source = {}, std::uint64_t copy_offset = 0,
+                          Bytes* target = nullptr);
 
 // One entry of the default code table, from its opcode ranges (not from the
 // shape-driven builder the decoder uses, so the two can check each other).
