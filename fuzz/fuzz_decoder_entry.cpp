@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "patch_writer.h"
 #include "vcdiff/decoder.h"
 
 namespace {
@@ -30,17 +31,6 @@ std::uint32_t lcg_next(Lcg* lcg) {
     return lcg->state >> 8;
 }
 
-// Both sums reduced after every byte: independent of the decoder's unrolled one.
-std::uint32_t slow_adler32(const std::uint8_t* bytes, std::uint64_t count) {
-    std::uint32_t s1 = 1;
-    std::uint32_t s2 = 0;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        s1 = (s1 + bytes[i]) % 65521;
-        s2 = (s2 + s1) % 65521;
-    }
-    return (s2 << 16) | s1;
-}
-
 void load_block(DecodeSource* source, const std::vector<std::uint8_t>& bytes) {
     const std::uint64_t block = source->requested_block;
     const std::uint64_t size = bytes.size();
@@ -59,7 +49,7 @@ bool window_output_is_sound(const DecodeStream& stream) {
     if (stream.output_avail != stream.target_length) return false;
     const bool verified = (stream.window_indicator & VCD_CHECKSUM) != 0 && (stream.flags & DECODE_FLAG_SKIP_CHECKSUM) == 0;
     if (stream.output_avail == 0) return !verified || stream.expected_adler32 == 1;
-    return !verified || slow_adler32(stream.output_next, stream.output_avail) == stream.expected_adler32;
+    return !verified || reference_adler32(stream.output_next, static_cast<std::size_t>(stream.output_avail)) == stream.expected_adler32;
 }
 
 }  // namespace

@@ -12,6 +12,6 @@ set_target_properties(make_corpus PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BI
 
 add_executable(fuzz_corpus_replay ${ORV_FUZZ_DIR}/replay_main.cpp ${ORV_FUZZ_DIR}/fuzz_decoder_entry.cpp)
 target_include_directories(fuzz_corpus_replay PRIVATE ${ORV_FUZZ_DIR})
-target_link_libraries(fuzz_corpus_replay PRIVATE orvelia_core)
+target_link_libraries(fuzz_corpus_replay PRIVATE orvelia_test_support)
 add_test(NAME fuzz_corpus_replay COMMAND fuzz_corpus_replay ${ORV_FUZZ_DIR}/corpus/decoder)
 set_tests_properties(fuzz_corpus_replay PROPERTIES LABELS "unit;vcdiff;fuzz")

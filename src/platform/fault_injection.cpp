@@ -71,18 +71,18 @@ bool arm_from_item(const char* item, std::size_t length) {
 }
 
 void arm_from_environment() {
-    const char* spec = std::getenv("ORV_FAULT");
-    if (spec == nullptr) return;
+    const char* armed = std::getenv("ORV_FAULT");
+    if (armed == nullptr) return;
     std::size_t start = 0;
     for (;;) {
         std::size_t end = start;
-        while (spec[end] != '\0' && spec[end] != ',') ++end;
-        if (end > start && !arm_from_item(spec + start, end - start)) {
+        while (armed[end] != '\0' && armed[end] != ',') ++end;
+        if (end > start && !arm_from_item(armed + start, end - start)) {
             // A typo here would silently test nothing: say so.
             std::fprintf(stderr, "ORV_FAULT: ignoring malformed item \"%.*s\"\n",
-                         static_cast<int>(end - start), spec + start);
+                         static_cast<int>(end - start), armed + start);
         }
-        if (spec[end] == '\0') return;
+        if (armed[end] == '\0') return;
         start = end + 1;
     }
 }
