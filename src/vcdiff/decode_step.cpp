@@ -185,7 +185,7 @@ int decode_integer(DecodeStream* stream, u64* destination) {
 
 // How the machine works
 // ---------------------
-// decode_step is a resumable inflater: one switch over stream->state whose cases fall
+// decode_step is a resumable state machine: one switch over stream->state whose cases fall
 // through in file order. Every field of the patch has a state of its own. A case first
 // reads its field; when the chunk runs out the reader returns DECODE_INPUT and the state
 // stays put (partial integers live in integer_partial, partial fixed fields in their
