@@ -14,13 +14,6 @@ constexpr std::uint64_t WINDOW_SIZE = 8u << 20;
 constexpr int WINDOW_COUNT = 4;
 constexpr std::uint64_t BLOCK_SIZE = 16384;
 
-Bytes random_bytes(std::size_t count, unsigned seed) {
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-    return bytes;
-}
-
 const Bytes& bench_source() {
     static const Bytes source = random_bytes(WINDOW_SIZE, 1);
     return source;

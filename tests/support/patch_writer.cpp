@@ -2,6 +2,7 @@
 
 #include "vcdiff/decode_types.h"
 
+#include <random>
 #include <utility>
 
 namespace {
@@ -455,3 +456,10 @@ std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count) {
 }
 
 std::uint32_t reference_adler32(const Bytes& bytes) { return reference_adler32(bytes.data(), bytes.size()); }
+
+Bytes random_bytes(std::size_t count, unsigned seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(count);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
+    return bytes;
+}

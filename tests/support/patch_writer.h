@@ -170,6 +170,9 @@ OpcodeEntry default_opcode_entry(std::uint8_t opcode);
 
 // ---- References for tests -------------------------------------------------------
 
+// `count` pseudo-random bytes, the same for the same seed.
+Bytes random_bytes(std::size_t count, unsigned seed);
+
 // The target of a window computed straight from the instructions: `source` is the
 // whole source file; the copy window is source[copy_offset, copy_offset + copy_length).
 // Returns nullopt when an instruction reads outside the source or ahead of the target.

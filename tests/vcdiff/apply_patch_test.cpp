@@ -45,13 +45,6 @@ Bytes read_file(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Bytes random_bytes(std::size_t count, unsigned seed) {
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-    return bytes;
-}
-
 struct Outcome {
     int code;
     std::string message;

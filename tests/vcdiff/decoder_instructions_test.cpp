@@ -9,13 +9,6 @@ using namespace decoder_test;
 
 namespace {
 
-Bytes random_bytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes out(size);
-    for (auto& b : out) b = static_cast<std::uint8_t>(random());
-    return out;
-}
-
 // The encoder's window, announcing `target_length` bytes, without a checksum.
 WindowSpec unchecked(InstructionEncoder* enc, u64 target_length) {
     WindowSpec w = window_from_encoder(enc, enc->copy_window_length != 0 ? VCD_SOURCE : 0, enc->copy_window_length);

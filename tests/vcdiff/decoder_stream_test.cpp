@@ -11,13 +11,6 @@ using namespace decoder_test;
 
 namespace {
 
-Bytes random_bytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes out(size);
-    for (auto& b : out) b = static_cast<std::uint8_t>(random());
-    return out;
-}
-
 // Three windows with an application header: source COPYs across blocks, a data
 // section larger than a chunk, RUNs, target COPYs and paired opcodes.
 Bytes sample_patch(const Bytes& source, Bytes* target) {
