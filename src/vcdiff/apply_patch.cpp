@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "app/messages.h"
 #include "platform/platform.h"
+#include "progress/progress_line.h"
 #include "vcdiff/decoder.h"
 
 namespace {
