@@ -84,16 +84,19 @@ TEST(PatchChoice, PrefixIsCaseSensitiveWhileTheExtensionIsNot) {
 }
 
 TEST(PatchFailure, ACutPatchFailsAndAnOldOutputIsGoneAllTheSame) {
-    TempFolder folder;
-    make_us_image(folder.path / "game.iso");
-    write_file(folder.path / "game_patched.iso", "an old patched image");
     std::string expected;
-    Bytes patch = small_us_patch(&expected);
-    patch.resize(patch.size() / 2);   // the first windows decode, then the patch ends
-    write_file(folder.path / US_PATCH, patch);
-    expect_run(folder.path, us_failed());
-    EXPECT_FALSE(fs::exists(folder.path / "game_patched.iso"));
-    EXPECT_EQ(fs::file_size(folder.path / "game.iso"), US_SIZE);
+    const Bytes patch = small_us_patch(&expected);
+    // Cut after the first windows, inside the file header, and right after it: no window at all.
+    for (const std::size_t length : {patch.size() / 2, std::size_t{2}, std::size_t{5}}) {
+        SCOPED_TRACE(length);
+        TempFolder folder;
+        make_us_image(folder.path / "game.iso");
+        write_file(folder.path / "game_patched.iso", "an old patched image");
+        write_file(folder.path / US_PATCH, Bytes(patch.begin(), patch.begin() + static_cast<std::ptrdiff_t>(length)));
+        expect_run(folder.path, us_failed());
+        EXPECT_FALSE(fs::exists(folder.path / "game_patched.iso"));
+        EXPECT_EQ(fs::file_size(folder.path / "game.iso"), US_SIZE);
+    }
 }
 
 TEST(PatchFailure, AFolderNamedLikeTheOutputIsAFailureAndStays) {
