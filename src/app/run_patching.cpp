@@ -15,18 +15,9 @@ namespace {
 // intermediate image (distinct from 0 and from every patch result it reports apart).
 constexpr int REBUILD_FAILED = -1;
 
-// `out` = the image's path without its last four characters (".iso", whatever their
-// case) followed by `suffix`. False when that does not fit the path buffer.
-bool name_beside_image(char (&out)[PATH_BUFFER_SIZE], const char* image_path, const char* suffix) {
-    const std::size_t stem = std::strlen(image_path) - 4;  // found images end in ".iso"
-    const std::size_t suffix_length = std::strlen(suffix);
-    if (stem + suffix_length + 1 > sizeof out) {
-        return false;
-    }
-    std::memcpy(out, image_path, stem);
-    std::memcpy(out + stem, suffix, suffix_length + 1);
-    return true;
-}
+// The names of the files written beside the image replace its last four characters
+// (".iso", whatever their case).
+constexpr std::size_t IMAGE_EXTENSION_LENGTH = 4;
 
 void report_outcome(PatchJob& job, int result) {
     if (result == 0) {
@@ -79,8 +70,10 @@ void run_patching(PatchJob& job) {
     // From here until the clean-up below an interruption must not leave a half-made
     // file behind: it makes the work fail instead, and the failure path deletes.
     platform_guard_files(true);
-    if (!name_beside_image(job.output_path, job.image_path, OUTPUT_SUFFIX) ||
-        (job.region == EU && !name_beside_image(job.temp_path, job.image_path, TEMP_SUFFIX))) {
+    if (!replace_path_ending(job.output_path, sizeof job.output_path, job.image_path, IMAGE_EXTENSION_LENGTH,
+                             OUTPUT_SUFFIX) ||
+        (job.region == EU && !replace_path_ending(job.temp_path, sizeof job.temp_path, job.image_path,
+                                                  IMAGE_EXTENSION_LENGTH, TEMP_SUFFIX))) {
         // The image's folder is too deep for the names of the files to write.
         print_patch_failed();
         platform_guard_files(false);
