@@ -19,6 +19,17 @@ constexpr int REBUILD_FAILED = -1;
 // (".iso", whatever their case).
 constexpr std::size_t IMAGE_EXTENSION_LENGTH = 4;
 
+// The intermediate image's name is the program's own: whatever non-folder entry has it
+// is a leftover of a run that was killed (a power loss, the process ended by force) and
+// goes. Removing a link never follows it, so neither its target nor the image behind a
+// second hard link is touched. The file is then created exclusively, so that nothing
+// put in its place meanwhile is followed or truncated. -1 when a folder has the name,
+// or the removal or the creation fails.
+int create_intermediate_image(const char* temp_path) {
+    platform_remove(temp_path);
+    return platform_open(temp_path, OPEN_CREATE_NEW);
+}
+
 void report_outcome(PatchJob& job, int result) {
     if (result == 0) {
         std::memcpy(job.display_path, job.output_path, sizeof job.display_path);
@@ -86,10 +97,7 @@ void run_patching(PatchJob& job) {
     if (job.region == US) {
         result = patch_us_image(job, &output_at_risk);
     } else {
-        // Only a file this run creates may be written and later deleted: a file already
-        // named like the intermediate image (a player's file, a leftover of a run that
-        // was killed, a link to the image itself) is never truncated or followed.
-        job.temp_fd = platform_open(job.temp_path, OPEN_CREATE_NEW);
+        job.temp_fd = create_intermediate_image(job.temp_path);
         if (job.temp_fd < 0) {
             job.temp_fd = -1;
             print_temp_create_failed();

@@ -95,7 +95,8 @@ int platform_fstat_size(std::FILE* stream, std::int64_t* size);
 
 // ---- Interruption ---------------------------------------------------------------
 // Ctrl+C, Ctrl+Break, closing the console window, and on Linux SIGINT, SIGTERM and
-// SIGHUP. While no file of the run is at risk an interruption ends the process at
+// SIGHUP (a closed console pipe, SIGPIPE, is ignored: only the console write fails).
+// While no file of the run is at risk an interruption ends the process at
 // once, as it would without a handler. While files are guarded it only raises a
 // flag: from then on every open, read and write fails, so the work under way stops
 // on its ordinary failure path, which deletes what the run created.
