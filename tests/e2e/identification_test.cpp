@@ -38,6 +38,10 @@ TEST(Identification, NoImageAndImagesThatAreNotOrveliaArePassedOverSilently) {
     make_sparse_file(folder.path / "noterminator.iso", EU_SIZE, {{12693144, "cdrom0:\\SXES_608.42;1X"}});
     // 4 GiB more than the US size: its low 32 bits are the US size.
     make_sparse_file(folder.path / "huge.iso", US_SIZE + (std::uint64_t{1} << 32), us_identity());
+    // Only reached through a link to a folder elsewhere: links are never followed (Wine's too).
+    TempFolder elsewhere;
+    make_us_image(elsewhere.path / "linked.iso");
+    fs::create_directory_symlink(elsewhere.path, folder.path / "link");
     expect_run(folder.path, banner() + image_not_found() + press_key());
 }
 
