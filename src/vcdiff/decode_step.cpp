@@ -6,10 +6,10 @@
 // reads its field; when the chunk runs out the reader returns DECODE_INPUT and the state
 // stays put (partial integers live in integer_partial, partial fixed fields in their
 // *_filled counters, partial sections in their cursors), so the next call with the next
-// chunk enters the same case and carries on with nothing lost. Once the field is
-// complete the case moves `state` to the next value and only then runs the checks that
-// follow the field: a resumed call never runs a check twice, and the state left behind
-// by a failure is the one the format description names.
+// chunk enters the same case and carries on with nothing lost. Only once the field is
+// complete does the case run the checks that follow it and move `state` to the next
+// value: a resumed call never runs a check twice, and the state a failure leaves behind
+// is the same wherever the chunks of the patch happened to end.
 //
 // File header: MAGIC (4 bytes) -> HEADER_INDICATOR -> SECONDARY_ID (only with
 // VCD_DECOMPRESS, and always a failure) -> CODE_TABLE_LENGTH/NEAR/SAME (only with
