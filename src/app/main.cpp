@@ -1,6 +1,6 @@
-#include "app/patch_run.h"
+#include "app/find_and_patch.h"
 
 int main() {
-    run_patch_program();
+    find_and_patch_image();
     return 0;
 }

@@ -25,17 +25,6 @@ void print_eu_patch_missing() { std::fputs(msg_eu_patch_missing, stdout); }
 void print_patching() { std::fputs(msg_patching, stdout); }
 void print_temp_create_failed() { std::printf(msg_temp_create_failed, CP850_E_ACUTE); }
 
-// Progress lines are flushed at once: they are the player's only sign of life.
-void print_rebuild_progress(double percentage) {
-    std::printf(msg_rebuild_progress, percentage);
-    std::fflush(stdout);
-}
-
-void print_patch_progress(int percentage) {
-    std::printf(msg_patch_progress, percentage);
-    std::fflush(stdout);
-}
-
 void print_patch_succeeded(const char* output_display_path) {
     std::printf(msg_patch_succeeded, CP850_E_ACUTE, CP850_E_ACUTE, CP850_E_ACUTE, CP850_E_GRAVE);
     std::printf(msg_output_named, CP850_C_CEDILLA, output_display_path);

@@ -4,6 +4,9 @@
 // byte in code page 850, the console's code page, which the program never changes.
 #pragma once
 
+// The progress line, shared with the rebuild and the patch driver, has its own home.
+#include "progress/progress_line.h"
+
 inline constexpr int CP850_E_ACUTE = 130;       // é
 inline constexpr int CP850_A_GRAVE = 133;       // à
 inline constexpr int CP850_C_CEDILLA = 135;     // ç
@@ -25,8 +28,6 @@ inline constexpr char msg_us_patch_missing[] = "Le fichier de patch xdelta US->F
 inline constexpr char msg_eu_patch_missing[] = "Le fichier de patch xdelta EU->FR est introuvable.\n";
 inline constexpr char msg_patching[] = "Patchage du fichier ISO en cours :\n";
 inline constexpr char msg_temp_create_failed[] = "Impossible de cr%cer le fichier ISO temporaire.\n";
-inline constexpr char msg_rebuild_progress[] = "Progression: %0.f %%\r";
-inline constexpr char msg_patch_progress[] = "Progression: %d %%\r";
 inline constexpr char msg_patch_succeeded[] = "\n\nLe patch a %ct%c appliqu%c avec succ%cs !\n";
 inline constexpr char msg_output_named[] = "Le fichier du jeu en fran%cais est \"%s\".\n";
 inline constexpr char msg_crc_failed[] =
@@ -44,8 +45,6 @@ void print_us_patch_missing();
 void print_eu_patch_missing();
 void print_patching();
 void print_temp_create_failed();
-void print_rebuild_progress(double percentage);
-void print_patch_progress(int percentage);
 void print_patch_succeeded(const char* output_display_path);  // with msg_output_named
 void print_crc_failed(const char* image_display_path);
 void print_patch_failed();

@@ -15,17 +15,19 @@ namespace {
 // intermediate image (distinct from 0 and from every patch result it reports apart).
 constexpr int REBUILD_FAILED = -1;
 
-// `out` = the image's path without its last four characters (".iso", whatever their
-// case) followed by `suffix`. False when that does not fit the path buffer.
-bool name_beside_image(char (&out)[PATH_BUFFER_SIZE], const char* image_path, const char* suffix) {
-    const std::size_t stem = std::strlen(image_path) - 4;  // found images end in ".iso"
-    const std::size_t suffix_length = std::strlen(suffix);
-    if (stem + suffix_length + 1 > sizeof out) {
-        return false;
-    }
-    std::memcpy(out, image_path, stem);
-    std::memcpy(out + stem, suffix, suffix_length + 1);
-    return true;
+// The names of the files written beside the image replace its last four characters
+// (".iso", whatever their case).
+constexpr std::size_t IMAGE_EXTENSION_LENGTH = 4;
+
+// The intermediate image's name is the program's own: whatever non-folder entry has it
+// is a leftover of a run that was killed (a power loss, the process ended by force) and
+// goes. Removing a link never follows it, so neither its target nor the image behind a
+// second hard link is touched. The file is then created exclusively, so that nothing
+// put in its place meanwhile is followed or truncated. -1 when a folder has the name,
+// or the removal or the creation fails.
+int create_intermediate_image(const char* temp_path) {
+    platform_remove(temp_path);
+    return platform_open(temp_path, OPEN_CREATE_NEW);
 }
 
 void report_outcome(PatchJob& job, int result) {
@@ -79,8 +81,10 @@ void run_patching(PatchJob& job) {
     // From here until the clean-up below an interruption must not leave a half-made
     // file behind: it makes the work fail instead, and the failure path deletes.
     platform_guard_files(true);
-    if (!name_beside_image(job.output_path, job.image_path, OUTPUT_SUFFIX) ||
-        (job.region == EU && !name_beside_image(job.temp_path, job.image_path, TEMP_SUFFIX))) {
+    if (!replace_path_ending(job.output_path, sizeof job.output_path, job.image_path, IMAGE_EXTENSION_LENGTH,
+                             OUTPUT_SUFFIX) ||
+        (job.region == EU && !replace_path_ending(job.temp_path, sizeof job.temp_path, job.image_path,
+                                                  IMAGE_EXTENSION_LENGTH, TEMP_SUFFIX))) {
         // The image's folder is too deep for the names of the files to write.
         print_patch_failed();
         platform_guard_files(false);
@@ -93,10 +97,7 @@ void run_patching(PatchJob& job) {
     if (job.region == US) {
         result = patch_us_image(job, &output_at_risk);
     } else {
-        // Only a file this run creates may be written and later deleted: a file already
-        // named like the intermediate image (a player's file, a leftover of a run that
-        // was killed, a link to the image itself) is never truncated or followed.
-        job.temp_fd = platform_open(job.temp_path, OPEN_CREATE_NEW);
+        job.temp_fd = create_intermediate_image(job.temp_path);
         if (job.temp_fd < 0) {
             job.temp_fd = -1;
             print_temp_create_failed();

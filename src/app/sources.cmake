@@ -1,5 +1,5 @@
 target_sources(orvelia_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/identification.cpp
   ${CMAKE_CURRENT_LIST_DIR}/messages.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/patch_run.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/find_and_patch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/run_patching.cpp)

@@ -72,6 +72,20 @@ bool join_path(char* out, std::size_t capacity, const char* folder, const char* 
     return true;
 }
 
+bool replace_path_ending(char* out, std::size_t capacity, const char* path, std::size_t n, const char* ending) {
+    const std::size_t length = std::strlen(path);
+    const std::size_t ending_length = std::strlen(ending);
+    // Compare piece by piece so that no difference can wrap.
+    if (capacity == 0 || length <= n || length - n >= capacity || ending_length >= capacity - (length - n)) {
+        if (capacity > 0) out[0] = '\0';
+        return false;
+    }
+    const std::size_t stem = length - n;
+    std::memmove(out, path, stem);
+    std::memmove(out + stem, ending, ending_length + 1);
+    return true;
+}
+
 bool fits_in(const char* text, std::size_t capacity) {
     for (std::size_t i = 0; i < capacity; ++i) {
         if (text[i] == '\0') return true;

@@ -28,5 +28,10 @@ void cut_last_component(char* path);
 // fit in `capacity` bytes, terminator included.
 bool join_path(char* out, std::size_t capacity, const char* folder, const char* name);
 
+// Writes `path` without its last `n` characters, followed by `ending`, into `out` (the
+// name of a file beside `path`). Returns false, leaving `out` an empty string, when
+// `path` has n characters or fewer or the result does not fit in `capacity` bytes.
+bool replace_path_ending(char* out, std::size_t capacity, const char* path, std::size_t n, const char* ending);
+
 // True when `text` (plus its terminator) fits in `capacity` bytes.
 bool fits_in(const char* text, std::size_t capacity);

@@ -29,8 +29,15 @@ inline constexpr std::size_t LISTING_NAME_CAPACITY = 260;
 struct ListingEntry {
     char name[LISTING_NAME_CAPACITY];
     bool is_directory;  // the directory attribute (0x10)
-    bool is_link;       // a symbolic link or reparse point: never descended into
+    bool is_link;       // a symbolic link, or a junction or other name-surrogate
+                        // reparse point: never descended into
 };
+
+#ifdef _WIN32
+// Whether an entry with these attribute bits and reparse tag is a link that the walk must
+// not follow (a junction or another name-surrogate reparse point).
+bool is_link_entry(std::uint32_t attributes, std::uint32_t reparse_tag);
+#endif
 
 using ListingHandle = std::intptr_t;
 inline constexpr ListingHandle LISTING_NONE = -1;
@@ -95,7 +102,8 @@ int platform_fstat_size(std::FILE* stream, std::int64_t* size);
 
 // ---- Interruption ---------------------------------------------------------------
 // Ctrl+C, Ctrl+Break, closing the console window, and on Linux SIGINT, SIGTERM and
-// SIGHUP. While no file of the run is at risk an interruption ends the process at
+// SIGHUP (a closed console pipe, SIGPIPE, is ignored: only the console write fails).
+// While no file of the run is at risk an interruption ends the process at
 // once, as it would without a handler. While files are guarded it only raises a
 // flag: from then on every open, read and write fails, so the work under way stops
 // on its ordinary failure path, which deletes what the run created.

@@ -205,4 +205,7 @@ void platform_install_interrupt_handler() {
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         sigaction(signal_number, &action, nullptr);
     }
+    // A console whose reader has gone (`| head`, a closed terminal pipe) must only make
+    // the console writes fail: it must never end the run half-way through its files.
+    ::signal(SIGPIPE, SIG_IGN);
 }

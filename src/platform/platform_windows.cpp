@@ -37,14 +37,23 @@ void fill_entry(const WIN32_FIND_DATAA& data, ListingEntry* entry) {
     std::memcpy(entry->name, data.cFileName, length);
     entry->name[length] = '\0';
     entry->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // Junctions and directory links can lead back up the tree: the walk never follows them.
-    entry->is_link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // The find data holds the reparse tag in dwReserved0 (callers clear it first).
+    entry->is_link = is_link_entry(data.dwFileAttributes, data.dwReserved0);
 }
 
 }  // namespace
 
+bool is_link_entry(std::uint32_t attributes, std::uint32_t reparse_tag) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+    // Junctions and folder links name another place and can lead back up the tree: never
+    // followed. Other reparse points, such as the placeholder folders of cloud storage,
+    // are ordinary folders to the player. Wine reports its links with no tag at all (0,
+    // a value no real reparse point has): they count as links too.
+    return reparse_tag == 0 || IsReparseTagNameSurrogate(reparse_tag);
+}
+
 ListingHandle platform_open_listing(ListingEntry* entry) {
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAA data{};
     const HANDLE find = FindFirstFileA("*", &data);
     if (find == INVALID_HANDLE_VALUE) return LISTING_NONE;
     fill_entry(data, entry);
@@ -53,7 +62,7 @@ ListingHandle platform_open_listing(ListingEntry* entry) {
 
 bool platform_next_entry(ListingHandle listing, ListingEntry* entry) {
     if (listing == LISTING_NONE) return false;
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAA data{};
     if (!FindNextFileA(as_find_handle(listing), &data)) return false;
     fill_entry(data, entry);
     return true;

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/messages.h"
 #include "fs/file_access.h"
+#include "progress/progress_line.h"
 #include "rebuild/output_append.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "app/messages.h"
 #include "platform/platform.h"
+#include "progress/progress_line.h"
 #include "vcdiff/decoder.h"
 
 namespace {
@@ -216,6 +216,9 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
     }
     const int ended = end_stream(&app->stream);
     if (ended != 0) return decoder_failure(app, ended);
+    // The format lets a stream end inside its file header or right after it, but such a
+    // patch wrote nothing: it is no patch at all.
+    if (app->stream.windows_done == 0) return fail(app, APPLY_PATCH_NO_WINDOW, "patch holds no window");
     return 0;
 }
 
@@ -255,6 +258,7 @@ const char* apply_patch_result_name(int code) {
         case APPLY_PATCH_READ_FAILED: return "APPLY_PATCH_READ_FAILED";
         case APPLY_SOURCE_READ_FAILED: return "APPLY_SOURCE_READ_FAILED";
         case APPLY_OUTPUT_WRITE_FAILED: return "APPLY_OUTPUT_WRITE_FAILED";
+        case APPLY_PATCH_NO_WINDOW: return "APPLY_PATCH_NO_WINDOW";
         default: return decode_result_name(code);
     }
 }

@@ -14,9 +14,10 @@ inline constexpr int APPLY_PATCH_SIZE_FAILED = -17803;    // "cannot determine p
 inline constexpr int APPLY_PATCH_READ_FAILED = -17804;    // "patch file read failed or ended early"
 inline constexpr int APPLY_SOURCE_READ_FAILED = -17805;   // "cannot read source file"
 inline constexpr int APPLY_OUTPUT_WRITE_FAILED = -17806;  // "cannot write output file"
+inline constexpr int APPLY_PATCH_NO_WINDOW = -17807;      // "patch holds no window"
 
-// Returns 0 when every window was decoded, verified and written and the output
-// closed without error; DECODE_CHECKSUM_MISMATCH when a window fails its checksum;
+// Returns 0 when the patch held at least one window, every window was decoded,
+// verified and written and the output closed without error; DECODE_CHECKSUM_MISMATCH when a window fails its checksum;
 // another nonzero code for any other failure (the decoder's codes pass through
 // unchanged). The output file may be left behind on failure: the caller deletes it.
 // When `show_progress` is nonzero, prints "Progression: N %\r" as the output grows,

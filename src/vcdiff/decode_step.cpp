@@ -1,11 +1,65 @@
 // The decoder's state machine: file header, window headers and the gathering of each
 // window's sections; instruction execution is handed to execute_window.
+//
+// decode_step is a resumable state machine: one switch over stream->state whose cases fall
+// through in file order. Every field of the patch has a state of its own. A case first
+// reads its field; when the chunk runs out the reader returns DECODE_INPUT and the state
+// stays put (partial integers live in integer_partial, partial fixed fields in their
+// *_filled counters, partial sections in their cursors), so the next call with the next
+// chunk enters the same case and carries on with nothing lost. Only once the field is
+// complete does the case run the checks that follow it and move `state` to the next
+// value: a resumed call never runs a check twice, and the state a failure leaves behind
+// is the same wherever the chunks of the patch happened to end.
+//
+// File header: MAGIC (4 bytes) -> HEADER_INDICATOR -> SECONDARY_ID (only with
+// VCD_DECOMPRESS, and always a failure) -> CODE_TABLE_LENGTH/NEAR/SAME (only with
+// VCD_CODETABLE) -> CODE_TABLE_DATA (refuses a code table, otherwise takes the default
+// table and allocates the address cache) -> APPHEADER_LENGTH/APPHEADER_DATA (only with
+// the application-header bit) -> WINDOW_INDICATOR. States whose field is absent are
+// passed through in the same call without reading anything.
+//
+// Window: WINDOW_INDICATOR -> COPY_LENGTH/COPY_OFFSET (only with exactly one of
+// VCD_SOURCE and VCD_TARGET) -> ENCODING_LENGTH -> TARGET_LENGTH -> DELTA_INDICATOR ->
+// DATA/INSTRUCTIONS/ADDRESSES_LENGTH -> CHECKSUM (only with VCD_CHECKSUM), which returns
+// DECODE_GOTHEADER for the first window and DECODE_WINSTART for the others. The caller
+// calls again; DATA/INSTRUCTIONS/ADDRESSES_SECTION gather the sections, in place from
+// the chunk when the rest of them lies wholly in it, otherwise in copy buffers, and
+// DECODE_INPUT asks for more. With all sections complete the output buffer is prepared
+// and the call falls into EMIT.
+//
+// EMIT runs the instructions (execute_window). A COPY from a source block that is not
+// loaded returns DECODE_GETSRCBLK with the half-instruction still pending: the caller
+// loads `requested_block` into the DecodeSource and calls again with the chunk
+// unchanged, EMIT is entered again and the COPY resumes. Sections read in place stay
+// valid through these returns because the caller changes its chunk only after
+// DECODE_INPUT, and EMIT never returns that. When the window is complete and verified,
+// EMIT returns DECODE_OUTPUT with `output_avail` bytes at `output_next` and the state
+// WINDOW_FINISHED; the caller takes the bytes, sets output_avail to 0 and calls again:
+// WINDOW_FINISHED counts the window and returns DECODE_WINFINISH. The next call reads
+// the next window indicator, or returns DECODE_INPUT when the patch is used up.
+//
+// Results: DECODE_INPUT (chunk used up), DECODE_GOTHEADER / DECODE_WINSTART /
+// DECODE_WINFINISH (call again), DECODE_GETSRCBLK (load a block, call again),
+// DECODE_OUTPUT (take the window), or a failure with `message` set; never 0. After a
+// failure the stream is only released.
+//
+// Every reader (read_byte, gather_bytes, decode_integer, read_section and the steps
+// built on them) returns 0 once its field is complete, and otherwise the result the
+// call must hand back as it is: DECODE_INPUT when the chunk ran out, or a failure.
+// RETURN_UNLESS_DONE is that rule, written once.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "vcdiff/decoder.h"
 #include "vcdiff/decoder_internal.h"
+
+#define RETURN_UNLESS_DONE(call)                                \
+    do {                                                        \
+        if (const int step_result = (call); step_result != 0) { \
+            return step_result;                                 \
+        }                                                       \
+    } while (false)
 
 namespace {
 
@@ -79,9 +133,7 @@ int read_section(DecodeStream* stream, SectionCursor* cursor, DecodeState next_s
         } else {
             take = std::min(cursor->length - cursor->filled, stream->input_avail);
             if (cursor->filled == 0) {
-                if (const int result = grow_section_buffer(stream, cursor, cursor->length)) {
-                    return result;
-                }
+                RETURN_UNLESS_DONE(grow_section_buffer(stream, cursor, cursor->length));
                 cursor->next = cursor->copy;
             }
             std::memcpy(cursor->copy + cursor->filled, stream->input_next,
@@ -118,20 +170,13 @@ int read_sections(DecodeStream* stream) {
     const bool copy = stream->input_avail < remaining;
 
     if (stream->state == STATE_DATA_SECTION) {
-        if (const int result = read_section(stream, &stream->data, STATE_INSTRUCTIONS_SECTION, copy)) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_section(stream, &stream->data, STATE_INSTRUCTIONS_SECTION, copy));
     }
     if (stream->state == STATE_INSTRUCTIONS_SECTION) {
-        if (const int result =
-                read_section(stream, &stream->instructions, STATE_ADDRESSES_SECTION, copy)) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_section(stream, &stream->instructions, STATE_ADDRESSES_SECTION, copy));
     }
     if (stream->state == STATE_ADDRESSES_SECTION) {
-        if (const int result = read_section(stream, &stream->addresses, STATE_EMIT, copy)) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_section(stream, &stream->addresses, STATE_EMIT, copy));
     }
     return prepare_output_buffer(stream);
 }
@@ -183,58 +228,12 @@ int decode_integer(DecodeStream* stream, u64* destination) {
     return fail(stream, DECODE_INPUT, "further input required");
 }
 
-// How the machine works
-// ---------------------
-// decode_step is a resumable state machine: one switch over stream->state whose cases fall
-// through in file order. Every field of the patch has a state of its own. A case first
-// reads its field; when the chunk runs out the reader returns DECODE_INPUT and the state
-// stays put (partial integers live in integer_partial, partial fixed fields in their
-// *_filled counters, partial sections in their cursors), so the next call with the next
-// chunk enters the same case and carries on with nothing lost. Once the field is
-// complete the case moves `state` to the next value and only then runs the checks that
-// follow the field: a resumed call never runs a check twice, and the state left behind
-// by a failure is the one the format description names.
-//
-// File header: MAGIC (4 bytes) -> HEADER_INDICATOR -> SECONDARY_ID (only with
-// VCD_DECOMPRESS, and always a failure) -> CODE_TABLE_LENGTH/NEAR/SAME (only with
-// VCD_CODETABLE) -> CODE_TABLE_DATA (refuses a code table, otherwise takes the default
-// table and allocates the address cache) -> APPHEADER_LENGTH/APPHEADER_DATA (only with
-// the application-header bit) -> WINDOW_INDICATOR. States whose field is absent are
-// passed through in the same call without reading anything.
-//
-// Window: WINDOW_INDICATOR -> COPY_LENGTH/COPY_OFFSET (only with exactly one of
-// VCD_SOURCE and VCD_TARGET) -> ENCODING_LENGTH -> TARGET_LENGTH -> DELTA_INDICATOR ->
-// DATA/INSTRUCTIONS/ADDRESSES_LENGTH -> CHECKSUM (only with VCD_CHECKSUM), which returns
-// DECODE_GOTHEADER for the first window and DECODE_WINSTART for the others. The caller
-// calls again; DATA/INSTRUCTIONS/ADDRESSES_SECTION gather the sections, in place from
-// the chunk when the rest of them lies wholly in it, otherwise in copy buffers, and
-// DECODE_INPUT asks for more. With all sections complete the output buffer is prepared
-// and the call falls into EMIT.
-//
-// EMIT runs the instructions (execute_window). A COPY from a source block that is not
-// loaded returns DECODE_GETSRCBLK with the half-instruction still pending: the caller
-// loads `requested_block` into the DecodeSource and calls again with the chunk
-// unchanged, EMIT is entered again and the COPY resumes. Sections read in place stay
-// valid through these returns because the caller changes its chunk only after
-// DECODE_INPUT, and EMIT never returns that. When the window is complete and verified,
-// EMIT returns DECODE_OUTPUT with `output_avail` bytes at `output_next` and the state
-// WINDOW_FINISHED; the caller takes the bytes, sets output_avail to 0 and calls again:
-// WINDOW_FINISHED counts the window and returns DECODE_WINFINISH. The next call reads
-// the next window indicator, or returns DECODE_INPUT when the patch is used up.
-//
-// Results: DECODE_INPUT (chunk used up), DECODE_GOTHEADER / DECODE_WINSTART /
-// DECODE_WINFINISH (call again), DECODE_GETSRCBLK (load a block, call again),
-// DECODE_OUTPUT (take the window), or a failure with `message` set; never 0. After a
-// failure the stream is only released.
 int decode_step(DecodeStream* stream) {
     DecodeStream* const s = stream;
-    int result = 0;
 
     switch (s->state) {
     case STATE_MAGIC:
-        if ((result = gather_bytes(s, s->magic, &s->magic_filled, sizeof s->magic)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(gather_bytes(s, s->magic, &s->magic_filled, sizeof s->magic));
         if (std::memcmp(s->magic, MAGIC_BYTES, sizeof MAGIC_BYTES) != 0) {
             return fail(s, DECODE_INVALID_INPUT, "not a VCDIFF input");
         }
@@ -245,9 +244,7 @@ int decode_step(DecodeStream* stream) {
         [[fallthrough]];
 
     case STATE_HEADER_INDICATOR:
-        if ((result = read_byte(s, &s->header_indicator)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_byte(s, &s->header_indicator));
         if ((s->header_indicator & RESERVED_INDICATOR_BITS) != 0) {
             return fail(s, DECODE_INVALID_INPUT, "unrecognized header indicator bits set");
         }
@@ -256,9 +253,7 @@ int decode_step(DecodeStream* stream) {
 
     case STATE_SECONDARY_ID:
         if ((s->header_indicator & VCD_DECOMPRESS) != 0) {
-            if ((result = read_byte(s, &s->secondary_id)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(read_byte(s, &s->secondary_id));
             s->state = STATE_CODE_TABLE_LENGTH;
             // No secondary decompressor exists: a compressed patch is never decoded.
             switch (s->secondary_id) {
@@ -277,9 +272,7 @@ int decode_step(DecodeStream* stream) {
 
     case STATE_CODE_TABLE_LENGTH:
         if ((s->header_indicator & VCD_CODETABLE) != 0) {
-            if ((result = decode_integer(s, &s->code_table_length)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(decode_integer(s, &s->code_table_length));
             s->state = STATE_CODE_TABLE_NEAR;
             if (s->code_table_length <= 2) {
                 return fail(s, DECODE_OUT_OF_MEMORY, "invalid code table size");
@@ -291,18 +284,14 @@ int decode_step(DecodeStream* stream) {
 
     case STATE_CODE_TABLE_NEAR:
         if ((s->header_indicator & VCD_CODETABLE) != 0) {
-            if ((result = read_byte(s, &s->address_cache.near_count)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(read_byte(s, &s->address_cache.near_count));
         }
         s->state = STATE_CODE_TABLE_SAME;
         [[fallthrough]];
 
     case STATE_CODE_TABLE_SAME:
         if ((s->header_indicator & VCD_CODETABLE) != 0) {
-            if ((result = read_byte(s, &s->address_cache.same_count)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(read_byte(s, &s->address_cache.same_count));
         }
         s->state = STATE_CODE_TABLE_DATA;
         [[fallthrough]];
@@ -314,17 +303,13 @@ int decode_step(DecodeStream* stream) {
         s->address_cache.near_count = 4;
         s->address_cache.same_count = 3;
         s->code_table = default_code_table();
-        if ((result = allocate_address_cache(s)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(allocate_address_cache(s));
         s->state = STATE_APPHEADER_LENGTH;
         [[fallthrough]];
 
     case STATE_APPHEADER_LENGTH:
         if ((s->header_indicator & VCD_APPHEADER) != 0) {
-            if ((result = decode_integer(s, &s->appheader_length)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(decode_integer(s, &s->appheader_length));
         }
         s->state = STATE_APPHEADER_DATA;
         [[fallthrough]];
@@ -342,18 +327,13 @@ int decode_step(DecodeStream* stream) {
                 }
                 s->appheader[s->appheader_length] = 0;
             }
-            if ((result = gather_bytes(s, s->appheader, &s->appheader_filled,
-                                       s->appheader_length)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(gather_bytes(s, s->appheader, &s->appheader_filled, s->appheader_length));
         }
         s->state = STATE_WINDOW_INDICATOR;
         [[fallthrough]];
 
     case STATE_WINDOW_INDICATOR:
-        if ((result = read_byte(s, &s->window_indicator)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_byte(s, &s->window_indicator));
         s->window_number = s->windows_done;
         // target_length still holds the previous window's length (0 before the first).
         if (s->target_length > U64_MAX - s->window_start) {
@@ -372,9 +352,7 @@ int decode_step(DecodeStream* stream) {
 
     case STATE_COPY_LENGTH:
         if (has_copy_window_fields(s->window_indicator)) {
-            if ((result = decode_integer(s, &s->copy_window_length)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(decode_integer(s, &s->copy_window_length));
         }
         s->position = s->copy_window_length;
         s->state = STATE_COPY_OFFSET;
@@ -382,9 +360,7 @@ int decode_step(DecodeStream* stream) {
 
     case STATE_COPY_OFFSET:
         if (has_copy_window_fields(s->window_indicator)) {
-            if ((result = decode_integer(s, &s->copy_window_offset)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(decode_integer(s, &s->copy_window_offset));
         }
         s->state = STATE_ENCODING_LENGTH;
         // Checked on entering ENCODING_LENGTH, once: a resumed call skips them.
@@ -398,16 +374,12 @@ int decode_step(DecodeStream* stream) {
         [[fallthrough]];
 
     case STATE_ENCODING_LENGTH:
-        if ((result = decode_integer(s, &s->encoding_length)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(decode_integer(s, &s->encoding_length));
         s->state = STATE_TARGET_LENGTH;
         [[fallthrough]];
 
     case STATE_TARGET_LENGTH:
-        if ((result = decode_integer(s, &s->target_length)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(decode_integer(s, &s->target_length));
         s->state = STATE_DELTA_INDICATOR;
         if (s->target_length > U64_MAX - s->copy_window_length) {
             return fail(s, DECODE_INVALID_INPUT, "decoder target window overflows a usize_t");
@@ -419,9 +391,7 @@ int decode_step(DecodeStream* stream) {
         [[fallthrough]];
 
     case STATE_DELTA_INDICATOR:
-        if ((result = read_byte(s, &s->delta_indicator)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_byte(s, &s->delta_indicator));
         s->state = STATE_DATA_LENGTH;
         if ((s->delta_indicator & RESERVED_INDICATOR_BITS) != 0) {
             return fail(s, DECODE_INVALID_INPUT, "unrecognized delta indicator bits set");
@@ -432,32 +402,23 @@ int decode_step(DecodeStream* stream) {
         [[fallthrough]];
 
     case STATE_DATA_LENGTH:
-        if ((result = decode_integer(s, &s->data.length)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(decode_integer(s, &s->data.length));
         s->state = STATE_INSTRUCTIONS_LENGTH;
         [[fallthrough]];
 
     case STATE_INSTRUCTIONS_LENGTH:
-        if ((result = decode_integer(s, &s->instructions.length)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(decode_integer(s, &s->instructions.length));
         s->state = STATE_ADDRESSES_LENGTH;
         [[fallthrough]];
 
     case STATE_ADDRESSES_LENGTH:
-        if ((result = decode_integer(s, &s->addresses.length)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(decode_integer(s, &s->addresses.length));
         s->state = STATE_CHECKSUM;
         [[fallthrough]];
 
     case STATE_CHECKSUM:
         if ((s->window_indicator & VCD_CHECKSUM) != 0) {
-            if ((result = gather_bytes(s, s->checksum_bytes, &s->checksum_filled,
-                                       sizeof s->checksum_bytes)) != 0) {
-                return result;
-            }
+            RETURN_UNLESS_DONE(gather_bytes(s, s->checksum_bytes, &s->checksum_filled, sizeof s->checksum_bytes));
             s->expected_adler32 = (std::uint32_t{s->checksum_bytes[0]} << 24) |
                                   (std::uint32_t{s->checksum_bytes[1]} << 16) |
                                   (std::uint32_t{s->checksum_bytes[2]} << 8) |
@@ -472,9 +433,7 @@ int decode_step(DecodeStream* stream) {
     case STATE_DATA_SECTION:
     case STATE_INSTRUCTIONS_SECTION:
     case STATE_ADDRESSES_SECTION:
-        if ((result = read_sections(s)) != 0) {
-            return result;
-        }
+        RETURN_UNLESS_DONE(read_sections(s));
         [[fallthrough]];
 
     case STATE_EMIT:
@@ -485,11 +444,11 @@ int decode_step(DecodeStream* stream) {
             s->source->copy_offset_blocks = s->copy_window_offset >> s->source->block_shift;
             s->source->copy_offset_remainder = s->copy_window_offset & s->source->block_mask;
         }
-        result = execute_window(s);
-        if (result == DECODE_OUTPUT) {
-            s->output_total += s->output_avail;
+        if (const int result = execute_window(s); result != DECODE_OUTPUT) {
+            return result;   // a failure, or DECODE_GETSRCBLK with EMIT still the state
         }
-        return result;
+        s->output_total += s->output_avail;
+        return DECODE_OUTPUT;
 
     case STATE_WINDOW_FINISHED:
         s->windows_done += 1;
@@ -498,3 +457,5 @@ int decode_step(DecodeStream* stream) {
     }
     return fail(s, DECODE_INTERNAL, "invalid decoder state");
 }
+
+#undef RETURN_UNLESS_DONE

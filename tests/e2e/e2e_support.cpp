@@ -62,6 +62,7 @@ ProgramRun run_program(const RunOptions& options) {
     int to_child[2];
     int from_child[2];
     if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (options.output_closed) close(std::exchange(from_child[0], -1));   // before the child can write
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) start_child(options, to_child[0], from_child[1]);

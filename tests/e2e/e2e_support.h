@@ -28,6 +28,7 @@ struct RunOptions {
     std::filesystem::path folder;           // the current directory of the run
     std::vector<std::pair<std::string, std::string>> environment;  // added to ours
     bool key_press = true;                  // a key is waiting from the start
+    bool output_closed = false;             // standard output: a pipe whose reader has gone
     std::string signal_when;                // send SIGINT once the output holds this text
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
     int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run

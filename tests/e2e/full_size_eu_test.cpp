@@ -179,10 +179,12 @@ TEST(FullSizePromises, FailingCallsOfAEuropeanRunLeaveNothingBehind) {
     const fs::path counts_file = counts_folder.path / "counts";
     {
         FileGuard guard(scene().image);
+        write_file(scene().temp, "left by a run that was killed");   // replaced, then deleted
         RunOptions options = full_run(scene().folder.path, ORV_PATCHER_FAULTS);
         options.environment.push_back({"ORV_FAULT_COUNTS", counts_file.string()});
         const ProgramRun run = run_program(options);
         ASSERT_TRUE(ends_with(run.output, patch_succeeded("Orvelia EU_patched.iso") + press_key()));
+        EXPECT_FALSE(fs::exists(scene().temp));
         EXPECT_EQ(fs::file_size(scene().output), INTERMEDIATE_SIZE);
         EXPECT_EQ(guard.changes(), "");
         fs::remove(scene().output);

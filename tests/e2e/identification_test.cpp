@@ -38,6 +38,10 @@ TEST(Identification, NoImageAndImagesThatAreNotOrveliaArePassedOverSilently) {
     make_sparse_file(folder.path / "noterminator.iso", EU_SIZE, {{12693144, "cdrom0:\\SXES_608.42;1X"}});
     // 4 GiB more than the US size: its low 32 bits are the US size.
     make_sparse_file(folder.path / "huge.iso", US_SIZE + (std::uint64_t{1} << 32), us_identity());
+    // Only reached through a link to a folder elsewhere: links are never followed (Wine's too).
+    TempFolder elsewhere;
+    make_us_image(elsewhere.path / "linked.iso");
+    fs::create_directory_symlink(elsewhere.path, folder.path / "link");
     expect_run(folder.path, banner() + image_not_found() + press_key());
 }
 
@@ -84,16 +88,19 @@ TEST(PatchChoice, PrefixIsCaseSensitiveWhileTheExtensionIsNot) {
 }
 
 TEST(PatchFailure, ACutPatchFailsAndAnOldOutputIsGoneAllTheSame) {
-    TempFolder folder;
-    make_us_image(folder.path / "game.iso");
-    write_file(folder.path / "game_patched.iso", "an old patched image");
     std::string expected;
-    Bytes patch = small_us_patch(&expected);
-    patch.resize(patch.size() / 2);   // the first windows decode, then the patch ends
-    write_file(folder.path / US_PATCH, patch);
-    expect_run(folder.path, us_failed());
-    EXPECT_FALSE(fs::exists(folder.path / "game_patched.iso"));
-    EXPECT_EQ(fs::file_size(folder.path / "game.iso"), US_SIZE);
+    const Bytes patch = small_us_patch(&expected);
+    // Cut after the first windows, inside the file header, and right after it: no window at all.
+    for (const std::size_t length : {patch.size() / 2, std::size_t{2}, std::size_t{5}}) {
+        SCOPED_TRACE(length);
+        TempFolder folder;
+        make_us_image(folder.path / "game.iso");
+        write_file(folder.path / "game_patched.iso", "an old patched image");
+        write_file(folder.path / US_PATCH, Bytes(patch.begin(), patch.begin() + static_cast<std::ptrdiff_t>(length)));
+        expect_run(folder.path, us_failed());
+        EXPECT_FALSE(fs::exists(folder.path / "game_patched.iso"));
+        EXPECT_EQ(fs::file_size(folder.path / "game.iso"), US_SIZE);
+    }
 }
 
 TEST(PatchFailure, AFolderNamedLikeTheOutputIsAFailureAndStays) {

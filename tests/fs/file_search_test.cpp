@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fs/file_search.h"
+#include "platform/platform.h"
 #include "fs_test_support.h"
 
 namespace {
@@ -145,6 +146,21 @@ TEST_F(FileSearchTest, FolderLinksAreNeverFollowed) {
     stdfs::create_symlink(root_ / "b.iso", root_ / "real" / "linked.iso");  // a link to a file is a file
     EXPECT_EQ(names_of(walk_all("iso")), (std::set<std::string>{"a.iso", "b.iso", "linked.iso"}));
     EXPECT_TRUE(done());
+}
+#else
+// Windows tells links from other reparse points by their tag; Wine can make none but links.
+TEST(ReparsePoints, OnlyNameSurrogatesAndUntaggedOnesAreLinks) {
+    constexpr std::uint32_t FOLDER = 0x10, REPARSE = 0x400;
+    struct Case {
+        std::uint32_t attributes, tag;
+        bool link;
+    };
+    const Case cases[] = {{FOLDER | REPARSE, 0xA0000003, true},   // junction
+                          {FOLDER | REPARSE, 0xA000000C, true},   // folder symbolic link
+                          {FOLDER | REPARSE, 0x9000601A, false},  // cloud-storage placeholder
+                          {FOLDER | REPARSE, 0, true},            // no tag reported, as under Wine
+                          {FOLDER, 0xA000000C, false}};           // no reparse point: the field means nothing
+    for (const Case& c : cases) EXPECT_EQ(is_link_entry(c.attributes, c.tag), c.link) << std::hex << c.tag;
 }
 #endif
 

@@ -1,6 +1,7 @@
 // In-place path edits, roots included.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -21,6 +22,14 @@ TEST(PathHelpers, EditsInPlace) {
     const auto cut = [](std::size_t n) { return Edit([n](char* t) { return cut_path_tail(t, n); }); };
     const Edit strip = [](char* t) { strip_directories(t); return 0; };
     const Edit up = [](char* t) { cut_last_component(t); return 0; };
+    const auto ending = [](std::size_t capacity) {   // into a buffer of `capacity` bytes, then back
+        return Edit([capacity](char* t) {
+            char out[300];
+            const bool done = replace_path_ending(out, capacity, t, 4, "_temp.iso");
+            std::strcpy(t, out);
+            return done ? 1 : 0;
+        });
+    };
     struct Case {
         std::string in;
         Edit edit;
@@ -35,6 +44,10 @@ TEST(PathHelpers, EditsInPlace) {
         {"/sub/game.iso", drop(1), 1, "sub/game.iso"},
         {"game.iso", cut(4), 1, "game"},
         {".iso", cut(4), 0, ".iso"},
+        {"game.iso", ending(14), 1, "game_temp.iso"},
+        {"game.iso", ending(13), 0, ""},  // one byte short of the terminator
+        {".iso", ending(300), 0, ""},
+        {"iso", ending(300), 0, ""},  // shorter than the ending it replaces
         {native("C:\\work\\sub") + "/patch.xdelta", strip, 0, "patch.xdelta"},
         {native("\\a\\b\\"), strip, 0, ""},
         {"patch.xdelta", strip, 0, "patch.xdelta"},

@@ -95,30 +95,43 @@ TEST(ProgramFaultWalk, EveryFailingCallOfAUsRunEndsInSuccessOrACleanFailure) {
     }
 }
 
-TEST(IntermediateImage, AFileOrLinkOfItsNameIsNeitherFollowedTruncatedNorDeleted) {
-    for (const std::string kind : {"file", "link to the image", "dangling link"}) {
+// The intermediate image's name is the program's own: a leftover file or link of that
+// name is removed, never followed; only a folder stops the run. A console whose reader
+// has gone changes nothing either. The rebuild fails at its second write, so that each
+// run is short and ends on its failure path.
+TEST(IntermediateImage, WhatIsInItsPlaceGoesUnfollowedAndOnlyAFolderStopsTheRun) {
+    for (const std::string kind : {"file", "link to the image", "hard link to the image", "dangling link", "folder",
+                                   "closed console"}) {
         SCOPED_TRACE(kind);
         TempFolder folder;
         const fs::path image = folder.path / "game.iso";
         const fs::path temp = folder.path / "game_temp.iso";
         make_eu_image(image);
-        write_file(folder.path / "OV1_Patch_EU-FR_v1.xdelta", "not read before the intermediate image exists");
+        write_file(folder.path / "OV1_Patch_EU-FR_v1.xdelta", "never read: the rebuild fails first");
         // An old output stays too: the run stops before it deletes it.
         write_file(folder.path / "game_patched.iso", "an earlier output");
-        if (kind == "file") {
-            write_file(temp, "the player's own file");
-        } else {
-            // Following a link to the image would truncate the player's image.
+        if (kind == "file") write_file(temp, "left by a run that was killed");
+        if (kind == "folder") fs::create_directory(temp);
+        if (kind == "hard link to the image") fs::create_hard_link(image, temp);
+        if (kind == "link to the image" || kind == "dangling link") {
             fs::create_symlink(kind == "dangling link" ? folder.path / "nowhere" : image, temp);
         }
         FileGuard guard(image);
-        const ProgramRun run = run_program(patcher_in(folder.path));
-        EXPECT_EQ(run.output, banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key());
-        EXPECT_EQ(kind == "file" ? read_file(temp) : fs::read_symlink(temp).filename().string(),
-                  kind == "file" ? "the player's own file" : kind == "dangling link" ? "nowhere" : "game.iso");
+        RunOptions options = patcher_in(folder.path);
+        options.program = ORV_PATCHER_FAULTS;
+        options.environment.push_back({"ORV_FAULT", "write:2:fail"});
+        options.output_closed = kind == "closed console";
+        const ProgramRun run = run_program(options);
+        EXPECT_EQ(run.exit_status, 0);
+        const std::string end = kind == "folder" ? temp_create_failed() : patch_failed();
+        EXPECT_EQ(run.output, options.output_closed ? "" : banner() + eu_detected("game.iso") + patching() +
+                                                               (kind == "folder" ? "" : progress(0)) + end + press_key());
+        EXPECT_EQ(fs::is_directory(temp), kind == "folder");
+        EXPECT_TRUE(kind == "folder" || !fs::exists(fs::symlink_status(temp)));
         EXPECT_FALSE(fs::exists(folder.path / "nowhere"));
         EXPECT_EQ(read_file(folder.path / "game_patched.iso"), "an earlier output");
-        EXPECT_EQ(guard.changes(), "");
+        // Removing a second hard link lowers the image's link count, and does nothing else to it.
+        EXPECT_EQ(guard.changes(), kind == "hard link to the image" ? "attributes-unlinked-or-moved " : "");
     }
 }
 

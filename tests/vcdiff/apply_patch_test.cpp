@@ -87,6 +87,10 @@ TEST(ApplyPatchInput, EmptyMissingAndAnExactMultipleOfTheChunk) {
     const Outcome empty = run_apply(folder, {});
     EXPECT_EQ(empty.code, DECODE_INVALID_INPUT);
     EXPECT_EQ(empty.message, "empty patch file");
+    // Ended inside the file header, or right after it: the stream ends cleanly, but no window came.
+    for (const Bytes& windowless : {Bytes{'a', 'b'}, Bytes{0xD6, 0xC3, 0xC4, 0, 0}}) {
+        EXPECT_EQ(run_apply(folder, windowless).code, APPLY_PATCH_NO_WINDOW);
+    }
 
     const char* message = nullptr;
     EXPECT_EQ(apply_patch(0, 0, 100, 1, "no-source", (folder.path / "out.bin").string().c_str(),

@@ -79,6 +79,11 @@ TEST(VcdiffApplyTool, SuccessFailureAndUsage) {
     EXPECT_EQ(run.last_line, "vcdiff-apply: DECODE_CHECKSUM_MISMATCH (-17715): target window checksum mismatch");
     EXPECT_FALSE(fs::exists(output));
 
+    write_file(patch, {0xD6, 0xC3, 0xC4, 0, 0});   // a file header alone
+    run = run_tool(folder, source + " " + patch + " " + output);
+    EXPECT_EQ(run.last_line, "vcdiff-apply: APPLY_PATCH_NO_WINDOW (-17807): patch holds no window");
+    EXPECT_FALSE(fs::exists(output));
+
     run = run_tool(folder, source + " " + (folder / "absent").string() + " " + output);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.last_line, "vcdiff-apply: APPLY_PATCH_OPEN_FAILED (-17801): cannot open patch file");

@@ -1,4 +1,4 @@
-#include "app/patch_run.h"
+#include "app/find_and_patch.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,7 +77,7 @@ void wait_for_key() {
 
 }  // namespace
 
-void run_patch_program() {
+void find_and_patch_image() {
     // The job is large (six path buffers) and lives for the whole run.
     static PatchJob job;
     std::memset(&job, 0, sizeof job);
