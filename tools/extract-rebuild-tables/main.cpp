@@ -1,0 +1,118 @@
+// extract-rebuild-tables US_IMAGE EU_IMAGE OUTDIR
+//
+// Reads the rebuild tables off a US and a European disc image and writes them into
+// OUTDIR as relocation_targets.tsv, relocation_sources.tsv and sound_banks.tsv, but only
+// when every known fact about the tables holds. Exit status: 0 written; 1 a fact failed
+// or an image could not be read (each failure on standard error, OUTDIR untouched);
+// 2 a wrong command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/identification.h"
+#include "iso9660_reader.h"
+#include "table_extraction.h"
+#include "table_output.h"
+
+namespace {
+
+constexpr const char* TOOL = "extract-rebuild-tables";
+
+const char* release_name(ImageIdentity identity) {
+    switch (identity) {
+        case IMAGE_US: return "the US release";
+        case IMAGE_EU: return "the European release";
+        case IMAGE_OPEN_FAILED: return "a file that cannot be opened";
+        default: return "not a release of the game (size, boot path or marker differ)";
+    }
+}
+
+ImageIdentity identify(const char* path) {
+    static PatchJob job;  // large; one at a time
+    job = PatchJob{};
+    job.image_fd = -1;
+    job.temp_fd = -1;
+    if (std::strlen(path) >= PATH_BUFFER_SIZE) return IMAGE_OPEN_FAILED;
+    std::strcpy(job.image_path, path);
+    return identify_image(job);
+}
+
+// The file list of the tree that fits the tables better (see joliet_fits_better).
+bool list_files(const char* path, std::vector<IsoFile>* files, std::string* tree) {
+    IsoVolume volume;
+    std::string error;
+    if (!read_iso_volume(path, &volume, &error)) {
+        std::fprintf(stderr, "%s: %s: %s\n", TOOL, path, error.c_str());
+        return false;
+    }
+    const bool joliet = joliet_fits_better(volume);
+    *files = joliet ? volume.joliet : volume.primary;
+    *tree = joliet ? "Joliet" : "ISO 9660";
+    return true;
+}
+
+int refuse(const std::vector<FactFailure>& failures) {
+    for (const FactFailure& f : failures) {
+        std::fprintf(stderr, "%s: fact '%s' does not hold: found %s; expected %s\n", TOOL, f.fact.c_str(),
+                     f.found.c_str(), f.expected.c_str());
+    }
+    std::fprintf(stderr, "%s: %zu failed fact(s); nothing written\n", TOOL, failures.size());
+    return 1;
+}
+
+std::string base_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s US_IMAGE EU_IMAGE OUTDIR\n", TOOL);
+        return 2;
+    }
+    const char* us_path = argv[1];
+    const char* eu_path = argv[2];
+    const char* out_dir = argv[3];
+    if (!is_writable_folder(out_dir)) {
+        return refuse({{"output folder", std::string("'") + out_dir + "' is not a folder we can write into",
+                        "an existing, writable folder"}});
+    }
+
+    const ImageIdentity us = identify(us_path), eu = identify(eu_path);
+    if (us != IMAGE_US || eu != IMAGE_EU) {
+        std::vector<FactFailure> failures;
+        if (us == IMAGE_EU && eu == IMAGE_US) {
+            failures.push_back({"image order", "the European image first", "US_IMAGE first: the two are swapped"});
+        }
+        if (us != IMAGE_US) failures.push_back({"US image identity", us_path + std::string(" is ") + release_name(us), "the US release"});
+        if (eu != IMAGE_EU) failures.push_back({"European image identity", eu_path + std::string(" is ") + release_name(eu), "the European release"});
+        return refuse(failures);
+    }
+
+    std::vector<IsoFile> us_files, eu_files;
+    std::string us_tree, eu_tree, error;
+    if (!list_files(us_path, &us_files, &us_tree) || !list_files(eu_path, &eu_files, &eu_tree)) return 1;
+    RebuildTableFiles tables;
+    std::vector<FactFailure> failures;
+    derive_relocation_tables(us_files, eu_files, &tables, &failures);
+    if (!scan_bank_sets(us_path, &tables, &error)) {
+        std::fprintf(stderr, "%s: %s: %s\n", TOOL, us_path, error.c_str());
+        return 1;
+    }
+    const std::vector<FactFailure> facts = check_table_facts(tables);
+    failures.insert(failures.end(), facts.begin(), facts.end());
+    if (!failures.empty()) return refuse(failures);
+
+    const std::string origin = "Read by extract-rebuild-tables from " + base_name(us_path) + " (US, " + us_tree +
+                               " names) and " + base_name(eu_path) + " (European, " + eu_tree + " names).";
+    if (!write_table_files_atomically(out_dir, format_table_files(tables, origin), &error)) {
+        std::fprintf(stderr, "%s: %s; nothing written\n", TOOL, error.c_str());
+        return 1;
+    }
+    std::printf("%s: %zu targets, %zu sources and %zu bank sets written into %s\n", TOOL, tables.targets.size(),
+                tables.sources.size(), tables.bank_sets.size(), out_dir);
+    return 0;
+}
