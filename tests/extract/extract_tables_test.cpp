@@ -45,10 +45,14 @@ struct ExtractTablesTest : ::testing::Test {
     }
 };
 
-TEST_F(ExtractTablesTest, ShippedTablesComeBackFromTheirDiscPair) {
+// Names in the primary tree, then in a Joliet tree beside flat 8.3 stand-ins.
+class ExtractTablesRoundTrip : public ExtractTablesTest, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Trees, ExtractTablesRoundTrip, ::testing::Bool());
+
+TEST_P(ExtractTablesRoundTrip, ShippedTablesComeBackFromTheirDiscPair) {
     const RebuildTableFiles shipped = shipped_rebuild_tables();
     std::string error;
-    ASSERT_TRUE(write_test_disc_pair(dir / "us.iso", dir / "eu.iso", shipped, &error)) << error;
+    ASSERT_TRUE(write_test_disc_pair(dir / "us.iso", dir / "eu.iso", shipped, &error, GetParam())) << error;
     ASSERT_EQ(run_tool((dir / "us.iso").string() + " " + (dir / "eu.iso").string() + " " + (dir / "out").string()), 0)
         << text_of(dir / "err");
     const RebuildTableFiles extracted = read_table_files(dir / "out");
@@ -63,6 +67,7 @@ TEST_F(ExtractTablesTest, ShippedTablesComeBackFromTheirDiscPair) {
                     extracted.sources[j].sector == shipped.sources[j].sector) << j;
     }
     EXPECT_EQ(extracted.bank_sets, shipped.bank_sets);
+    EXPECT_NE(text_of(dir / "out" / TABLE_FILE_NAMES[2]).find(GetParam() ? "Joliet names" : "ISO 9660 names"), std::string::npos);
     EXPECT_EQ(run_tool("us.iso eu.iso"), 2);
     EXPECT_NE(text_of(dir / "err").find("usage: extract-rebuild-tables US_IMAGE EU_IMAGE OUTDIR"), std::string::npos);
 }

@@ -38,18 +38,11 @@ ImageIdentity identify(const char* path) {
     return identify_image(job);
 }
 
-// The file list of the tree that fits the tables better (see joliet_fits_better).
-bool list_files(const char* path, std::vector<IsoFile>* files, std::string* tree) {
-    IsoVolume volume;
+bool read_volume(const char* path, IsoVolume* volume) {
     std::string error;
-    if (!read_iso_volume(path, &volume, &error)) {
-        std::fprintf(stderr, "%s: %s: %s\n", TOOL, path, error.c_str());
-        return false;
-    }
-    const bool joliet = joliet_fits_better(volume);
-    *files = joliet ? volume.joliet : volume.primary;
-    *tree = joliet ? "Joliet" : "ISO 9660";
-    return true;
+    if (read_iso_volume(path, volume, &error)) return true;
+    std::fprintf(stderr, "%s: %s: %s\n", TOOL, path, error.c_str());
+    return false;
 }
 
 int refuse(const std::vector<FactFailure>& failures) {
@@ -92,12 +85,15 @@ int main(int argc, char** argv) {
         return refuse(failures);
     }
 
-    std::vector<IsoFile> us_files, eu_files;
-    std::string us_tree, eu_tree, error;
-    if (!list_files(us_path, &us_files, &us_tree) || !list_files(eu_path, &eu_files, &eu_tree)) return 1;
+    IsoVolume us_volume, eu_volume;
+    if (!read_volume(us_path, &us_volume) || !read_volume(eu_path, &eu_volume)) return 1;
+    // Both discs must be read through the same kind of tree, or their names would not meet.
+    const bool joliet = eu_volume.has_joliet && joliet_fits_better(us_volume);
     RebuildTableFiles tables;
     std::vector<FactFailure> failures;
-    derive_relocation_tables(us_files, eu_files, &tables, &failures);
+    derive_relocation_tables(joliet ? us_volume.joliet : us_volume.primary,
+                             joliet ? eu_volume.joliet : eu_volume.primary, &tables, &failures);
+    std::string error;
     if (!scan_bank_sets(us_path, &tables, &error)) {
         std::fprintf(stderr, "%s: %s: %s\n", TOOL, us_path, error.c_str());
         return 1;
@@ -106,8 +102,8 @@ int main(int argc, char** argv) {
     failures.insert(failures.end(), facts.begin(), facts.end());
     if (!failures.empty()) return refuse(failures);
 
-    const std::string origin = "Read by extract-rebuild-tables from " + base_name(us_path) + " (US, " + us_tree +
-                               " names) and " + base_name(eu_path) + " (European, " + eu_tree + " names).";
+    const std::string origin = "Read by extract-rebuild-tables from " + base_name(us_path) + " (US) and " +
+                               base_name(eu_path) + " (European), " + (joliet ? "Joliet" : "ISO 9660") + " names.";
     if (!write_table_files_atomically(out_dir, format_table_files(tables, origin), &error)) {
         std::fprintf(stderr, "%s: %s; nothing written\n", TOOL, error.c_str());
         return 1;

@@ -8,14 +8,22 @@ namespace {
 constexpr std::uint32_t SECTOR = 2048;
 
 struct Folder {
+    bool joliet = false;  // names in UCS-2, big-endian
     std::map<std::string, std::unique_ptr<Folder>> folders;
     std::map<std::string, const IsoEntry*> files;
     std::uint32_t sector = 0, length = 0;
 };
 
+std::string encoded(const std::string& name, bool joliet) {
+    if (!joliet) return name;
+    std::string ucs2;
+    for (const char ch : name) ucs2 += {'\0', ch};  // the test names are ASCII
+    return ucs2;
+}
+
 // Files carry a version; a name without an extension keeps its dot ("NAME.;1").
-std::string file_identifier(const std::string& name) {
-    return name + (name.find('.') == std::string::npos ? ".;1" : ";1");
+std::string file_identifier(const std::string& name, bool joliet) {
+    return encoded(name + (name.find('.') == std::string::npos ? ".;1" : ";1"), joliet);
 }
 
 std::size_t record_length(std::size_t identifier_length) {
@@ -41,8 +49,10 @@ template <typename Place>
 void for_each_record(const Folder& folder, const Folder& parent, Place place) {
     place(std::string(1, '\0'), folder.sector, folder.length, true);
     place(std::string(1, '\1'), parent.sector, parent.length, true);
-    for (const auto& [name, child] : folder.folders) place(name, child->sector, child->length, true);
-    for (const auto& [name, entry] : folder.files) place(file_identifier(name), entry->sector, entry->length, false);
+    for (const auto& [name, child] : folder.folders) place(encoded(name, folder.joliet), child->sector, child->length, true);
+    for (const auto& [name, entry] : folder.files) {
+        place(file_identifier(name, folder.joliet), entry->sector, entry->length, false);
+    }
 }
 
 // Records never cross a sector boundary.
@@ -76,36 +86,55 @@ void write_folders(const Folder& folder, const Folder& parent, IsoSectors& secto
     for (const auto& [name, child] : folder.folders) write_folders(*child, folder, sectors);
 }
 
-}  // namespace
-
-IsoSectors iso_file_system(const std::vector<IsoEntry>& files, std::uint32_t volume_sectors) {
+Folder folder_tree(const std::vector<IsoEntry>& files, bool joliet) {
     Folder root;
+    root.joliet = joliet;
     for (const IsoEntry& entry : files) {
         Folder* folder = &root;
         std::size_t from = 0;
         for (std::size_t slash; (slash = entry.path.find('/', from)) != std::string::npos; from = slash + 1) {
             auto& child = folder->folders[entry.path.substr(from, slash - from)];
             if (!child) child = std::make_unique<Folder>();
+            child->joliet = joliet;
             folder = child.get();
         }
         folder->files[entry.path.substr(from)] = &entry;
     }
-    std::uint32_t next_sector = ISO_FIRST_DIRECTORY_SECTOR;
+    return root;
+}
+
+void put_descriptor(IsoSectors& sectors, std::uint32_t sector, std::uint8_t type, std::uint32_t volume_sectors,
+                    const Folder& root) {
+    auto& d = sectors[sector];
+    d[0] = type;
+    std::memcpy(d.data() + 1, "CD001\1", 6);
+    std::memcpy(d.data() + 40, "ORVELIA_TEST                    ", 32);
+    both_endian32(d.data() + 80, volume_sectors);
+    if (root.joliet) std::memcpy(d.data() + 88, "%/E", 3);  // UCS-2 level 3
+    d[120] = d[123] = d[124] = d[127] = 1;                   // one volume in the set
+    d[129] = d[130] = 0x08;                                  // 2048-byte blocks
+    put_record(d.data() + 156, std::string(1, '\0'), root.sector, root.length, true);
+    d[881] = 1;
+}
+
+}  // namespace
+
+IsoSectors iso_file_system(const std::vector<IsoEntry>& files, std::uint32_t volume_sectors,
+                           const std::vector<IsoEntry>* joliet_files) {
+    Folder root = folder_tree(files, false);
+    const std::vector<IsoEntry> no_files;
+    Folder joliet_root = folder_tree(joliet_files ? *joliet_files : no_files, true);  // keeps pointers: no copies
+    const std::uint32_t terminator = joliet_files ? 18 : 17;
+    std::uint32_t next_sector = terminator + 1;
     place_folders(root, next_sector);
+    if (joliet_files) place_folders(joliet_root, next_sector);
 
     IsoSectors sectors;
-    auto& primary = sectors[16];
-    primary[0] = 1;
-    std::memcpy(primary.data() + 1, "CD001\1", 6);
-    std::memcpy(primary.data() + 40, "ORVELIA_TEST                    ", 32);
-    both_endian32(primary.data() + 80, volume_sectors);
-    primary[120] = primary[123] = primary[124] = primary[127] = 1;  // one volume in the set
-    primary[129] = primary[130] = 0x08;                              // 2048-byte blocks
-    put_record(primary.data() + 156, std::string(1, '\0'), root.sector, root.length, true);
-    primary[881] = 1;
-    auto& terminator = sectors[17];
-    terminator[0] = 255;
-    std::memcpy(terminator.data() + 1, "CD001\1", 6);
+    put_descriptor(sectors, 16, 1, volume_sectors, root);
+    if (joliet_files) put_descriptor(sectors, 17, 2, volume_sectors, joliet_root);
+    sectors[terminator][0] = 255;
+    std::memcpy(sectors[terminator].data() + 1, "CD001\1", 6);
     write_folders(root, root, sectors);
+    if (joliet_files) write_folders(joliet_root, joliet_root, sectors);
     return sectors;
 }

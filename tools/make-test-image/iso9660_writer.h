@@ -15,10 +15,10 @@ struct IsoEntry {
     std::uint32_t length;   // bytes
 };
 
-inline constexpr std::uint32_t ISO_FIRST_DIRECTORY_SECTOR = 18;
-
 using IsoSectors = std::map<std::uint32_t, std::array<std::uint8_t, 2048>>;
 
-// Directories from sector 18 on, each one after the other, root first.
-// `volume_sectors` is the image's size in sectors.
-IsoSectors iso_file_system(const std::vector<IsoEntry>& files, std::uint32_t volume_sectors);
+// Directories right after the descriptors, one after the other, root first.
+// `volume_sectors` is the image's size in sectors. With `joliet_files`, a Joliet
+// supplementary descriptor (UCS-2 names) follows the primary one, with its own tree.
+IsoSectors iso_file_system(const std::vector<IsoEntry>& files, std::uint32_t volume_sectors,
+                           const std::vector<IsoEntry>* joliet_files = nullptr);

@@ -1,5 +1,6 @@
 #include "test_disc_pair.h"
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -31,8 +32,16 @@ void make_bank_header(std::uint8_t header[16], std::size_t index) {
 
 // Writes the image: its file system, its identification bytes, then `extra` (offset, bytes).
 bool write_image(const std::string& path, const TestImageLayout& layout, const std::vector<IsoEntry>& files,
-                 const std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>& extra, std::string* error) {
-    const IsoSectors sectors = iso_file_system(files, static_cast<std::uint32_t>(layout.size / SECTOR));
+                 const std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>& extra, bool joliet,
+                 std::string* error) {
+    std::vector<IsoEntry> flat = files;
+    for (std::size_t i = 0; i < flat.size(); ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "F%07zu.BIN", i);
+        flat[i].path = name;
+    }
+    const auto volume_sectors = static_cast<std::uint32_t>(layout.size / SECTOR);
+    const IsoSectors sectors = joliet ? iso_file_system(flat, volume_sectors, &files) : iso_file_system(files, volume_sectors);
     if (sectors.rbegin()->first >= LAST_DIRECTORY_SECTOR) {
         *error = "the directories of " + path + " do not fit below sector " + std::to_string(LAST_DIRECTORY_SECTOR);
         return false;
@@ -73,7 +82,7 @@ RebuildTableFiles shipped_rebuild_tables() {
 }
 
 bool write_test_disc_pair(const std::string& us_path, const std::string& eu_path, const RebuildTableFiles& tables,
-                          std::string* error) {
+                          std::string* error, bool joliet) {
     // Lengths fall short of whole sectors by varying amounts: the tables count rounded-up sectors.
     std::map<std::string, std::uint32_t> length_of;
     std::vector<IsoEntry> us_files = {{"SXUS_907.31", 300, 2000000}, {"DATA/SOUND.BIN", 1054254, 440227840}};
@@ -96,6 +105,6 @@ bool write_test_disc_pair(const std::string& us_path, const std::string& eu_path
             headers.emplace_back(start + tables.bank_sets[k][i], header);
         }
     }
-    return write_image(us_path, US_TEST_IMAGE, us_files, headers, error) &&
-           write_image(eu_path, EU_TEST_IMAGE, eu_files, {}, error);
+    return write_image(us_path, US_TEST_IMAGE, us_files, headers, joliet, error) &&
+           write_image(eu_path, EU_TEST_IMAGE, eu_files, {}, joliet, error);
 }

@@ -12,5 +12,7 @@
 // The tables compiled into the program.
 RebuildTableFiles shipped_rebuild_tables();
 
+// With `joliet`, the names live in a Joliet tree, and the primary tree has flat 8.3
+// stand-ins ("F0000017.BIN"), as a disc mastered for both would.
 bool write_test_disc_pair(const std::string& us_path, const std::string& eu_path, const RebuildTableFiles& tables,
-                          std::string* error);
+                          std::string* error, bool joliet = false);
