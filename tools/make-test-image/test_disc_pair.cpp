@@ -1,6 +1,6 @@
 #include "test_disc_pair.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -36,9 +36,9 @@ bool write_image(const std::string& path, const TestImageLayout& layout, const s
                  std::string* error) {
     std::vector<IsoEntry> flat = files;
     for (std::size_t i = 0; i < flat.size(); ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "F%07zu.BIN", i);
-        flat[i].path = name;
+        std::string number = std::to_string(i);
+        if (number.size() < 7) number.insert(0, 7 - number.size(), '0');
+        flat[i].path = "F" + number + ".BIN";
     }
     const auto volume_sectors = static_cast<std::uint32_t>(layout.size / SECTOR);
     const IsoSectors sectors = joliet ? iso_file_system(flat, volume_sectors, &files) : iso_file_system(files, volume_sectors);
