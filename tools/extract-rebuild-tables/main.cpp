@@ -28,9 +28,9 @@ const char* release_name(ImageIdentity identity) {
     }
 }
 
+// The patcher's own identification: exact size, boot path and, for the US release, the marker.
 ImageIdentity identify(const char* path) {
-    static PatchJob job;  // large; one at a time
-    job = PatchJob{};
+    PatchJob job{};
     job.image_fd = -1;
     job.temp_fd = -1;
     if (std::strlen(path) >= PATH_BUFFER_SIZE) return IMAGE_OPEN_FAILED;
