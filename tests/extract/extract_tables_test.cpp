@@ -114,22 +114,28 @@ TEST_F(ExtractTablesTest, PairThatBreaksAFactIsRefusedAndOutdirKept) {
 // (none in the first row, whose name is stored as "readme.;1").
 TEST_F(ExtractTablesTest, CorruptDirectoriesAreRefusedCleanly) {
     struct Row {
-        const char* path;          // the one file of the tree
+        const char* path;          // the first file of the tree
+        std::uint32_t more_files;  // beside it in its folder
         std::uint32_t sector, at;  // the byte spoiled: sector, offset in it
         std::uint32_t value;       // 32-bit little-endian
         const char* error;
     };
     const Row rows[] = {
-        {"res/a/readme", 0, 0, 0, ""},
-        {"res/a/b0000000.bin", 18, 68 + 2, 0xFFFFFF, "directory '/res/': extent of 2048 bytes at sector 16777215 lies outside"},
-        {"res/a/b0000000.bin", 19, 68 + 2, 18, "directory '/res/a/' points to a directory already read"},
-        {"res/a/b0000000.bin", 18, 68 + 10, 100, "directory '/res/': record at byte 68 overruns"},
-        {"res/a/b0000000.bin", 20, 68 + 32, 200, "directory '/res/a/': record at byte 68 has a name longer than the record"},
-        {"res/a/b0000000.bin", 20, 68 + 2, 0xFFFFFF, "file '/res/a/b0000000.bin' lies outside the image"},
-        {"a/a/a/a/a/a/a/a/a/b.bin", 0, 0, 0, "directory '/a/a/a/a/a/a/a/a/' lies deeper than 8 levels"},
+        {"res/a/readme", 0, 0, 0, 0, ""},
+        {"res/a/b0000000.bin", 0, 18, 68 + 2, 0xFFFFFF, "directory '/res/': extent of 2048 bytes at sector 16777215 lies outside"},
+        {"res/a/b0000000.bin", 0, 19, 68 + 2, 18, "directory '/res/a/' points to a directory already read"},
+        {"res/a/b0000000.bin", 0, 18, 68 + 10, 100, "directory '/res/': record at byte 68 overruns"},
+        {"res/a/b0000000.bin", 41, 20, 2036, 48, "directory '/res/a/': record at byte 2036 overruns"},
+        {"res/a/b0000000.bin", 0, 20, 68 + 32, 200, "directory '/res/a/': record at byte 68 has a name longer than the record"},
+        {"res/a/b0000000.bin", 0, 20, 68 + 2, 0xFFFFFF, "file '/res/a/b0000000.bin' lies outside the image"},
+        {"a/a/a/a/a/a/a/a/a/b.bin", 0, 0, 0, 0, "directory '/a/a/a/a/a/a/a/a/' lies deeper than 8 levels"},
     };
     for (const Row& row : rows) {
-        IsoSectors sectors = iso_file_system({{row.path, 40, 2048}}, 64);
+        std::vector<IsoEntry> files = {{row.path, 40, 2048}};
+        for (std::uint32_t i = 1; i <= row.more_files; ++i) {
+            files.push_back({"res/a/c" + std::to_string(1000000 + i) + ".bin", 40, 2048});  // 48-byte records
+        }
+        IsoSectors sectors = iso_file_system(files, 64);
         std::memcpy(sectors[row.sector].data() + row.at, &row.value, 4);
         std::ofstream image(dir / "small.iso", std::ios::binary | std::ios::trunc);
         for (std::uint32_t s = 0; s < 64; ++s) {

@@ -80,8 +80,13 @@ int main(int argc, char** argv) {
         if (us == IMAGE_EU && eu == IMAGE_US) {
             failures.push_back({"image order", "the European image first", "US_IMAGE first: the two are swapped"});
         }
-        if (us != IMAGE_US) failures.push_back({"US image identity", us_path + std::string(" is ") + release_name(us), "the US release"});
-        if (eu != IMAGE_EU) failures.push_back({"European image identity", eu_path + std::string(" is ") + release_name(eu), "the European release"});
+        if (us != IMAGE_US) {
+            failures.push_back({"US image identity", us_path + std::string(" is ") + release_name(us), "the US release"});
+        }
+        if (eu != IMAGE_EU) {
+            failures.push_back(
+                {"European image identity", eu_path + std::string(" is ") + release_name(eu), "the European release"});
+        }
         return refuse(failures);
     }
 

@@ -15,7 +15,10 @@ namespace {
 constexpr std::uint32_t SECTOR = 2048;
 constexpr std::uint32_t SCAN_CHUNK = 1u << 20;
 
-std::uint32_t sectors_of(std::uint32_t length) { return static_cast<std::uint32_t>((std::uint64_t{length} + SECTOR - 1) / SECTOR); }
+// Whole sectors: a file's last sector counts even when the file ends early in it.
+std::uint32_t sectors_of(std::uint32_t length) {
+    return static_cast<std::uint32_t>((std::uint64_t{length} + SECTOR - 1) / SECTOR);
+}
 
 bool in_block(const IsoFile& file) {
     return file.sector >= RELOCATED_BLOCK_FIRST_SECTOR &&
