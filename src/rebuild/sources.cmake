@@ -5,7 +5,9 @@ target_sources(orvelia_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/file_relocation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sound_bank_split.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rebuild_steps.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/rebuild_script.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/rebuild_script.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/table_facts.cpp)
 
 # The tables are compiled in: the .tsv files become a .cpp when CMake configures,
 # and a change to any of them configures again.

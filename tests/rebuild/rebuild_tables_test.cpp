@@ -1,132 +1,61 @@
-// The shipped tables and the script: every count, bound, order and telling row, and
-// the compiled-in arrays against the .tsv files.
+// The shipped tables against every known fact, each fact check against a table that
+// breaks it, the compiled-in arrays against the .tsv files, and the script's totals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
-#include <set>
 
 #include "rebuild/rebuild_script.h"
 #include "rebuild/rebuild_steps.h"
 #include "rebuild/rebuild_tables.h"
+#include "rebuild/table_facts.h"
 #include "rebuild_table_files.h"
 
 namespace {
 
 constexpr std::uint64_t S = 2048;
 constexpr std::uint32_t CHUNK_SECTORS = 10240;
-using Runs = std::vector<std::pair<std::string, std::size_t>>;
 
 struct RebuildTablesTest : ::testing::Test {
     static inline RebuildTableFiles files;
-    static inline std::map<std::string, std::uint32_t> size_of;
-    static void SetUpTestSuite() {
-        files = read_rebuild_table_files();
-        for (const TargetRow& t : files.targets) size_of[t.name] = t.size;
-    }
+    static void SetUpTestSuite() { files = read_rebuild_table_files(); }
     void SetUp() override { ASSERT_EQ(files.error, ""); }
 };
 
-// Runs of equal top-level folders, in order, with their lengths.
-template <typename Row>
-Runs folder_runs(const std::vector<Row>& rows) {
-    Runs runs;
-    for (const Row& row : rows) {
-        const std::string folder = row.name.substr(0, row.name.find('/'));
-        if (runs.empty() || runs.back().first != folder) runs.emplace_back(folder, 0);
-        ++runs.back().second;
-    }
-    return runs;
+std::string failed_facts(const RebuildTableFiles& tables) {
+    std::string text;
+    for (const FactFailure& f : check_table_facts(tables)) text += f.fact + ": " + f.found + " / " + f.expected + "\n";
+    return text;
 }
 
-TEST_F(RebuildTablesTest, TargetsHaveTheirNamesOrderAndExactlyTheFiveKnownGaps) {
-    EXPECT_EQ(folder_runs(files.targets), (Runs{{"res", 951}, {"fpack", 632}, {"vpackj", 8}, {"modules", 3}}));
-    EXPECT_EQ(folder_runs(files.sources), (Runs{{"fpack", 632}, {"modules", 3}, {"res", 951}, {"vpackj", 8}}));
-    std::set<std::string> target_names, source_names;
-    for (const SourceRow& s : files.sources) source_names.insert(s.name);
-    std::map<std::size_t, std::pair<std::uint64_t, std::uint64_t>> gaps;  // index -> (from, to)
-    std::uint64_t running = 0, total_size = 0;
-    std::size_t larger_than_a_chunk = 0;
-    for (std::size_t i = 0; i < files.targets.size(); ++i) {
-        const TargetRow& t = files.targets[i];
-        const auto separators = std::count(t.name.begin(), t.name.end(), '/');
-        EXPECT_TRUE(t.name.size() >= 12 && t.name.size() <= 39 && separators >= 1 && separators <= 3 &&
-                    t.name.find(';') == std::string::npos && t.size >= 1 && t.size <= 71933) << t.name;
-        target_names.insert(t.name);
-        ASSERT_GE(t.sector, running) << i;
-        if (t.sector > running) gaps[i] = {running, t.sector};
-        larger_than_a_chunk += t.size > CHUNK_SECTORS ? 1u : 0u;
-        total_size += t.size;
-        running = std::uint64_t{t.sector} + t.size;
-    }
-    EXPECT_EQ(target_names.size(), 1594u);
-    EXPECT_TRUE(target_names == source_names);
-    EXPECT_EQ(gaps, (decltype(gaps){{0, {0, 366}}, {650, {3739, 7937}}, {1245, {16913, 17048}},
-                                    {1287, {30401, 30504}}, {1400, {57082, 57317}}}));
-    EXPECT_EQ((std::vector<std::uint64_t>{total_size, running, larger_than_a_chunk, files.targets.front().size,
-                                          files.targets.back().size}),
-              (std::vector<std::uint64_t>{396376, 401413, 6, 2, 8}));
-}
+TEST_F(RebuildTablesTest, ShippedTablesHoldEveryKnownFact) { EXPECT_EQ(failed_facts(files), ""); }
 
-TEST_F(RebuildTablesTest, SourcesAscendAndNeverReachIntoTheNextFile) {
-    const auto& src = files.sources;
-    ASSERT_EQ(src.size(), 1594u);
-    const std::uint32_t telling[][2] = {{0, 0}, {1, 35}, {2, 298}, {3, 546}, {4, 794}, {1592, 570285}, {1593, 616253}};
-    for (const auto& [index, sector] : telling) EXPECT_EQ(src[index].sector, sector) << index;
-    std::size_t with_room_to_spare = 0;
-    for (std::size_t j = 0; j < src.size(); ++j) {
-        const std::uint64_t end = RELOCATION_BASE_SECTOR + std::uint64_t{src[j].sector} + size_of[src[j].name];
-        EXPECT_LE(end * S, 2669969408u) << src[j].name;  // inside the European image
-        if (j + 1 == src.size()) break;
-        ASSERT_LT(src[j].sector, src[j + 1].sector) << j;
-        EXPECT_LE(size_of[src[j].name], src[j + 1].sector - src[j].sector) << src[j].name;
-        with_room_to_spare += size_of[src[j].name] < src[j + 1].sector - src[j].sector ? 1u : 0u;
-    }
-    EXPECT_EQ(with_room_to_spare, 20u);
-    // The first target is source entry 646, copied from byte 0x0AB18000.
-    EXPECT_EQ(src[646].name, files.targets[0].name);
-    EXPECT_EQ((RELOCATION_BASE_SECTOR + std::uint64_t{src[646].sector}) * S, 0x0AB18000u);
-    // The vpackj files are the ranges of steps 41 to 48.
-    for (std::size_t k = 0; k < 8; ++k) {
-        const RebuildStep& step = REBUILD_STEPS[40 + k];
-        const SourceRow& source = src[1586 + k];
-        EXPECT_EQ((RELOCATION_BASE_SECTOR + std::uint64_t{source.sector}) * S, step.source_offset) << k;
-        EXPECT_EQ(std::uint64_t{size_of[source.name]} * S, step.length) << k;
-    }
-}
-
-TEST_F(RebuildTablesTest, BankSetsHaveTheirCountsEndsAndPieceSizes) {
-    struct Expected {
-        std::size_t entries;
-        std::uint32_t end, second, third, last, smallest, largest;
+// One fact broken per row: the checks name exactly that fact (and maybe its neighbours).
+TEST_F(RebuildTablesTest, EachBrokenFactIsNamed) {
+    using Edit = void (*)(RebuildTableFiles&);
+    const std::pair<const char*, Edit> rows[] = {
+        {"target folders", [](RebuildTableFiles& t) { std::swap(t.targets[950], t.targets[951]); }},
+        {"source folders", [](RebuildTableFiles& t) { t.sources[634].name = "res/zz/extra000.bin"; }},
+        {"name shape", [](RebuildTableFiles& t) { t.targets[3].name = t.sources[0].name = "res/a b/c0000.bin"; }},
+        {"names once each", [](RebuildTableFiles& t) { t.sources[5].name = t.sources[6].name; }},
+        {"target order", [](RebuildTableFiles& t) { t.targets[10].sector -= 1; }},
+        {"target gaps", [](RebuildTableFiles& t) { t.targets[20].sector += 1; }},
+        {"target sizes", [](RebuildTableFiles& t) { t.targets[1593].size = 0; }},
+        {"files over 20 MiB", [](RebuildTableFiles& t) { t.targets[1592].size = 10241; }},
+        {"source order", [](RebuildTableFiles& t) { std::swap(t.sources[7].sector, t.sources[8].sector); }},
+        {"source room", [](RebuildTableFiles& t) { t.sources[1].sector -= 1; }},
+        {"source sectors", [](RebuildTableFiles& t) { t.sources[1593].sector += 1; }},
+        {"source inside the image", [](RebuildTableFiles& t) { t.sources[1593].sector = 1300000; }},
+        {"first target", [](RebuildTableFiles& t) { std::swap(t.sources[646].sector, t.sources[647].sector); }},
+        {"vpackj rows", [](RebuildTableFiles& t) { t.sources[1588].sector -= 1; }},
+        {"bank set 2 first three", [](RebuildTableFiles& t) { t.bank_sets[1][2] += 2048; }},
+        {"bank set 9 entries", [](RebuildTableFiles& t) { t.bank_sets[8].pop_back(); }},
+        {"bank set 4 order", [](RebuildTableFiles& t) { t.bank_sets[3][7] += 1; }},
+        {"bank set 6 smallest", [](RebuildTableFiles& t) { t.bank_sets[5][100] = t.bank_sets[5][101] - 4096; }},
     };
-    const Expected expected[9] = {{1001, 74600448, 40960, 157696, 74510336, 10240, 264192},
-                                  {1000, 78913536, 38912, 153600, 78804992, 12288, 245760},
-                                  {1000, 80697344, 38912, 176128, 80652288, 10240, 268288},
-                                  {400, 69957632, 69632, 215040, 68978688, 12288, 8855552},
-                                  {388, 13993984, 32768, 65536, 13975552, 10240, 137216},
-                                  {307, 15699968, 16384, 38912, 15656960, 8192, 192512},
-                                  {942, 63930368, 51200, 116736, 63178752, 14336, 792576},
-                                  {338, 28602368, 90112, 180224, 28481536, 8192, 231424},
-                                  {148, 13832192, 591872, 620544, 12890112, 28672, 942080}};
-    for (std::size_t k = 0; k < 9; ++k) {
-        const auto& offsets = files.bank_sets[k];
-        const Expected& e = expected[k];
-        ASSERT_EQ(offsets.size(), e.entries) << k;
-        EXPECT_EQ((std::vector<std::uint32_t>{offsets[0], offsets[1], offsets[2], offsets.back()}),
-                  (std::vector<std::uint32_t>{0, e.second, e.third, e.last})) << k;
-        std::uint32_t smallest = UINT32_MAX, largest = 0;
-        for (std::size_t i = 0; i < offsets.size(); ++i) {
-            EXPECT_EQ(offsets[i] % S, 0u);
-            const std::uint32_t next = i + 1 < offsets.size() ? offsets[i + 1] : e.end;
-            ASSERT_GT(next, offsets[i]) << k << " " << i;
-            smallest = std::min(smallest, next - offsets[i]);
-            largest = std::max(largest, next - offsets[i]);
-        }
-        EXPECT_EQ(std::make_pair(smallest, largest), std::make_pair(e.smallest, e.largest)) << k;
-        // The script's step for this set writes exactly the table's end value.
-        EXPECT_EQ(REBUILD_STEPS[49 + k].end_value, e.end);
-        EXPECT_LT(REBUILD_STEPS[49 + k].end_value, REBUILD_STEPS[49 + k].length);
+    for (const auto& [fact, edit] : rows) {
+        RebuildTableFiles broken = files;
+        edit(broken);
+        EXPECT_NE(failed_facts(broken).find(fact), std::string::npos) << fact << "\n" << failed_facts(broken);
     }
 }
 

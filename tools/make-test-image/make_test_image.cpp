@@ -2,12 +2,16 @@
 // European release, for tests, the demo and benchmarks.
 //
 //   make-test-image us|eu sparse|random OUTPUT [SEED]
+//   make-test-image pair US_OUTPUT EU_OUTPUT [TABLE_DIR]
 //
 // sparse: a sparse file of the exact size, holding only the identification bytes and
 //         a 16-byte stamp at the start of every MiB (its own offset and the seed), so
 //         that moved data stays recognisable. Takes no time and no disk space.
 // random: pseudo-random bytes throughout (the same for the same seed), then the
 //         identification bytes; for benchmarks that must read and write real data.
+// pair:   a US and a European image with ISO 9660 file systems and bank headers laid
+//         out from the rebuild tables (the compiled-in ones, or the .tsv files of
+//         TABLE_DIR), sparse, for extract-rebuild-tables.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "test_disc_pair.h"
 #include "test_image_layout.h"
 
 namespace {
@@ -50,14 +55,24 @@ bool write_random(int fd, const TestImageLayout& layout, std::uint64_t seed) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: make-test-image us|eu sparse|random OUTPUT [SEED]\n");
+    std::fprintf(stderr, "usage: make-test-image us|eu sparse|random OUTPUT [SEED]\n"
+                         "       make-test-image pair US_OUTPUT EU_OUTPUT [TABLE_DIR]\n");
     return 2;
+}
+
+int write_pair(int argc, char** argv) {
+    const RebuildTableFiles tables = argc == 5 ? read_table_files(argv[4]) : shipped_rebuild_tables();
+    std::string error = tables.error;
+    if (error.empty() && write_test_disc_pair(argv[2], argv[3], tables, &error)) return 0;
+    std::fprintf(stderr, "make-test-image: %s\n", error.c_str());
+    return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4 || argc > 5) return usage();
+    if (std::string(argv[1]) == "pair") return write_pair(argc, argv);
     const std::string release = argv[1];
     const std::string content = argv[2];
     if ((release != "us" && release != "eu") || (content != "sparse" && content != "random")) return usage();
