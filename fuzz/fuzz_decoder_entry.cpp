@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decoder.h"
 
 namespace {

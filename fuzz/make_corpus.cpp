@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz_decoder_entry.h"
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decode_types.h"
 
 namespace {

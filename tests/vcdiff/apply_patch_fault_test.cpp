@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "platform/fault_injection.h"
 #include "vcdiff/apply_patch.h"
 #include "vcdiff/decode_types.h"

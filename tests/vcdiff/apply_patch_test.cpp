@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decoder.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decoder.h"
 
 namespace decoder_test {

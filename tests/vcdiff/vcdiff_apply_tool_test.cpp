@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decode_types.h"
 
 namespace {
