@@ -1,0 +1,421 @@
+// The decoder through its step interface: malformed and valid patches, the code
+// table, Adler-32, chunking and allocation failures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "patch_reference.h"
+#include "vcdiff/decoder.h"
+
+namespace {
+
+constexpr u64 U64_MAX = ~u64{0};
+const Bytes TWO_POW_64{0x82, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
+const Bytes SOURCE = random_bytes(50000, 9);
+
+// Counts allocations, fails the `fail_at`-th one (1-based, 0: never) and refuses
+// sizes no test needs rather than ask the heap for them.
+struct CountingAllocator {
+    u64 fail_at = 0;
+    u64 allocations = 0;
+    std::set<void*> live;
+};
+
+void* counting_allocate(void* opaque, u64 count, u64 element_size) {
+    auto* a = static_cast<CountingAllocator*>(opaque);
+    if (++a->allocations == a->fail_at || element_size == 0 || count > (u64{1} << 30) / element_size) return nullptr;
+    void* p = std::malloc(static_cast<std::size_t>(count * element_size));
+    if (p != nullptr) a->live.insert(p);
+    return p;
+}
+
+void counting_release(void* opaque, void* pointer) {
+    EXPECT_EQ(static_cast<CountingAllocator*>(opaque)->live.erase(pointer), 1u) << "unknown or twice released";
+    std::free(pointer);
+}
+
+struct DecodeRun {
+    int result = 0;   // the failure, or end_stream's result
+    std::string message;
+    Bytes output;
+    std::vector<int> events;     // every result but DECODE_INPUT, in order
+    std::vector<u64> requests;   // requested blocks, in order
+};
+
+void load_block(const Bytes* source, u64 number, Bytes* block, DecodeSource* record) {
+    const u64 start = number * record->block_size;
+    const u64 length = start >= source->size() ? 0 : std::min<u64>(record->block_size, source->size() - start);
+    if (length != 0) std::memcpy(block->data(), source->data() + start, static_cast<std::size_t>(length));
+    record->current_block = block->data();
+    record->current_block_length = length;
+    record->current_block_number = number;
+}
+
+// Feeds `patch` in chunks as the patch driver does: its flags, 16 KiB source blocks.
+DecodeRun decode(const Bytes& patch, const Bytes* source, std::size_t chunk, CountingAllocator* allocator) {
+    DecodeRun run;
+    DecodeConfig config{};
+    config.window_size = 16384;
+    config.flags = DECODE_FLAG_CHECKSUMS;
+    config.allocate = counting_allocate;
+    config.release = counting_release;
+    config.opaque = allocator;
+    DecodeStream stream;
+    std::memset(&stream, 0, sizeof stream);
+    run.result = configure_stream(&stream, &config);
+    DecodeSource record{};
+    record.block_size = 16384;
+    Bytes block(record.block_size);
+    if (run.result == 0 && source != nullptr) {
+        load_block(source, 0, &block, &record);
+        attach_source(&stream, &record);
+    }
+    for (std::size_t offset = 0; run.result == 0 && offset < patch.size();) {
+        const std::size_t length = std::min(chunk, patch.size() - offset);
+        stream.input_next = patch.data() + offset;
+        stream.input_avail = length;
+        offset += length;
+        for (int result = decode_step(&stream); result != DECODE_INPUT; result = decode_step(&stream)) {
+            run.events.push_back(result);
+            if (result == DECODE_OUTPUT) {
+                run.output.insert(run.output.end(), stream.output_next, stream.output_next + stream.output_avail);
+                stream.output_avail = 0;
+            } else if (result == DECODE_GETSRCBLK) {
+                run.requests.push_back(record.requested_block);
+                load_block(source, record.requested_block, &block, &record);
+            } else if (result != DECODE_GOTHEADER && result != DECODE_WINSTART && result != DECODE_WINFINISH) {
+                run.result = result;
+                break;
+            }
+        }
+    }
+    if (run.result == 0) run.result = end_stream(&stream);
+    run.message = stream.message != nullptr ? stream.message : "";
+    release_stream(&stream);
+    return run;
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes header(const Bytes& rest) { return concat({0xD6, 0xC3, 0xC4, 0x00}, rest); }
+
+WindowSpec window(std::uint8_t indicator, u64 copy_length, u64 copy_offset, u64 target_length = 0) {
+    WindowSpec w;
+    w.indicator = indicator;
+    w.copy_length = copy_length;
+    w.copy_offset = copy_offset;
+    w.target_length = target_length;
+    return w;
+}
+
+// One window built by `build` over a copy window of `copy_length` bytes, announcing
+// `target_length` bytes, without a checksum; `data_cut` bytes dropped from its data.
+Bytes encoded(u64 copy_length, u64 target_length, const std::function<void(InstructionEncoder*)>& build,
+              std::size_t data_cut = 0, u64 copy_offset = 0) {
+    InstructionEncoder enc;
+    encoder_start(&enc, copy_length);
+    build(&enc);
+    WindowSpec w = window_from_encoder(&enc, copy_length != 0 ? VCD_SOURCE : 0, copy_length, copy_offset);
+    w.target_length = target_length;
+    w.data.resize(w.data.size() - data_cut);
+    return patch_bytes({w});
+}
+
+// One window of "abc" checked against `checksum`, with extra data and address bytes.
+Bytes completion(const Bytes& add, std::size_t extra_data, std::size_t extra_address, std::uint32_t checksum) {
+    InstructionEncoder enc;
+    encoder_start(&enc, 0);
+    encode_add(&enc, add);
+    WindowSpec w = window_from_encoder(&enc, VCD_CHECKSUM);
+    w.target_length = 3;
+    w.checksum = checksum;
+    w.data.insert(w.data.end(), extra_data, 'z');
+    w.addresses.insert(w.addresses.end(), extra_address, 0);
+    return patch_bytes({w});
+}
+
+// Three windows with an application header: source COPYs across blocks, a data
+// section larger than a chunk, RUNs, target COPYs and paired opcodes.
+Bytes sample_patch(Bytes* target) {
+    std::vector<WindowSpec> windows;
+    for (int w = 0; w < 3; ++w) {
+        InstructionEncoder enc;
+        encoder_start(&enc, w == 1 ? 0 : 40000);
+        if (w != 1) {
+            encode_copy(&enc, 16383, 20000);   // blocks 0, 1, 2
+            encode_copy(&enc, 5, 8);           // back to 0
+        }
+        encode_add(&enc, random_bytes(w == 1 ? 40000 : 3, static_cast<unsigned>(w)));
+        encode_copy(&enc, enc.position - 3, 30, COPY_MODE_HERE);
+        encode_run(&enc, 0xEE, 1000);
+        encode_add(&enc, {1, 2});
+        encode_copy(&enc, enc.copy_window_length + 7, 5);
+        Bytes piece;
+        windows.push_back(checked_window(&enc, SOURCE, 20 * static_cast<u64>(w), &piece));
+        *target = concat(*target, piece);
+    }
+    FileHeaderSpec file;
+    file.indicator = VCD_APPHEADER;
+    file.app_header = {'a', 'p', 'p'};
+    return patch_bytes(windows, file);
+}
+
+struct Malformed {
+    const char* name;
+    Bytes patch;
+    int code;
+    const char* message;
+    bool with_source = true;
+    Bytes output = {};   // what came out before the failure
+};
+
+std::vector<Malformed> malformed_patches() {
+    FileHeaderSpec huge_app;
+    huge_app.indicator = VCD_APPHEADER;
+    huge_app.app_header_length = U64_MAX;
+    FileHeaderSpec big_app = huge_app;
+    big_app.app_header_length = U64_MAX - 1;
+    // Section lengths whose sum wraps past 2^64 and so agrees with the encoding length.
+    Bytes wrapping = concat(patch_bytes({}), {0});
+    append_integer(&wrapping, 14 + U64_MAX + 2);   // 14 header bytes, data, 2 instruction bytes
+    wrapping = concat(wrapping, {0, 0, 0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 2, 0, 1, 2, 3});
+    // A data section above 2^63 that is not a multiple of the allocation granule.
+    Bytes rest{0, 0};
+    append_integer(&rest, (u64{1} << 63) + 5);
+    rest = concat(rest, {0, 0});
+    Bytes huge_data = concat(patch_bytes({}), {0});
+    append_integer(&huge_data, rest.size() + (u64{1} << 63) + 5);
+    huge_data = concat(concat(huge_data, rest), {1, 2, 3});
+    WindowSpec delta_bits = window(0, 0, 0);
+    delta_bits.delta_indicator = 0x08;
+    WindowSpec delta_secondary = window(0, 0, 0);
+    delta_secondary.delta_indicator = VCD_INSTCOMP;
+    InstructionEncoder enc;
+    encoder_start(&enc, 4);
+    encode_copy(&enc, 1, 3);
+    WindowSpec padded_target = checked_window(&enc, SOURCE);
+    padded_target.target_length_pad = 1;
+    WindowSpec wrong_length = checked_window(&enc, SOURCE);
+    wrong_length.encoding_length = 100;
+    Bytes max_size{1};   // after the ADD of one byte, an ADD whose size is 2^64-1
+    append_integer(&max_size, U64_MAX);
+    auto one_add_then = [](const Bytes& instructions) {
+        WindowSpec w = window(0, 0, 0, 2);
+        w.data = {7};
+        w.instructions = concat({2}, instructions);
+        return patch_bytes({w});
+    };
+    const Bytes abc{'a', 'b', 'c'};
+    const std::uint32_t good = reference_adler32(abc);
+    encoder_start(&enc, 0);
+    encode_add(&enc, {1, 2, 3});
+    const WindowSpec first = checked_window(&enc);
+    encoder_start(&enc, 0);
+    encode_run(&enc, 7, 4);
+    WindowSpec second = checked_window(&enc);
+    second.checksum = reference_adler32(Bytes{1, 2, 3, 7, 7, 7, 7});   // both windows' bytes
+
+    const int BAD = DECODE_INVALID_INPUT;
+    return {
+        {"magic", {0xD6, 0xC3, 0x44, 0x00}, BAD, "not a VCDIFF input"},
+        {"version", {0xD6, 0xC3, 0xC4, 0x01}, BAD, "VCDIFF input version > 0 is not supported"},
+        {"header indicator", header({0x08}), BAD, "unrecognized header indicator bits set"},
+        {"djw", header({0x01, 1}), DECODE_INTERNAL, "unavailable secondary compressor: DJW Static Huffman"},
+        {"lzma", header({0x01, 2}), DECODE_INTERNAL, "unavailable secondary compressor: LZMA"},
+        {"fgk", header({0x01, 16}), DECODE_INTERNAL, "unavailable secondary compressor: FGK Adaptive Huffman"},
+        {"unknown compressor", header({0x01, 3}), BAD, "unknown secondary compressor ID"},
+        {"code table size 2", header({0x02, 2}), 12, "invalid code table size"},
+        {"code table", header({0x02, 3, 4, 3}), DECODE_UNIMPLEMENTED, "VCD_CODETABLE support was removed"},
+        {"appheader 2^64-1", patch_bytes({}, huge_app), BAD, "exceptional appheader size"},
+        {"appheader 2^64-2", patch_bytes({}, big_app), 12, "out of memory"},
+        {"appheader 2^64", header(concat({VCD_APPHEADER}, TWO_POW_64)), BAD, "overflow in decode_integer"},
+        {"window indicator", patch_bytes({window(0x08, 0, 0)}), BAD, "unrecognized window indicator bits set"},
+        {"copy window offset", patch_bytes({window(VCD_SOURCE, 2, U64_MAX - 1)}), BAD,
+         "decoder copy window overflows a file offset"},
+        {"target window bounds", patch_bytes({window(VCD_TARGET, 1, 0)}), BAD, "VCD_TARGET window out of bounds"},
+        {"target window wrap", patch_bytes({window(VCD_SOURCE, 2, 0, U64_MAX - 1)}), BAD,
+         "decoder target window overflows a usize_t"},
+        {"64 MiB + 1", patch_bytes({window(0, 0, 0, 67108865)}), BAD, "hard window size exceeded"},
+        {"delta reserved bits", patch_bytes({delta_bits}), BAD, "unrecognized delta indicator bits set"},
+        {"delta secondary bit", patch_bytes({delta_secondary}), BAD, "invalid delta indicator bits set"},
+        {"source and target", patch_bytes({window(VCD_SOURCE | VCD_TARGET, 0, 0)}), DECODE_UNIMPLEMENTED,
+         "VCD_TARGET not implemented"},
+        {"no source file", patch_bytes({window(VCD_SOURCE, 4, 0)}), BAD, "source input required", false},
+        {"window integer 2^64", concat(patch_bytes({}), concat({0}, TWO_POW_64)), BAD, "overflow in decode_integer"},
+        {"section lengths wrap", wrapping, DECODE_INTERNAL, "decoder section size overflow"},
+        {"data section above 2^63", huge_data, 12, "out of memory"},
+        {"padded target length", patch_bytes({padded_target}), BAD, "incorrect encoding length (redundent)"},
+        {"encoding length", patch_bytes({wrong_length}), BAD, "incorrect encoding length (redundent)"},
+        {"size 2^64-1", one_add_then(max_size), BAD, "size too large"},
+        {"size 2^64", one_add_then(concat({1}, TWO_POW_64)), BAD, "overflow in read_intger"},
+        {"size cut", one_add_then({1, 0x81}), BAD, "end-of-input in read_integer"},
+        {"ADD short of data", encoded(0, 3, [](auto* e) { encode_add(e, {1, 2, 3}); }, 1), BAD, "data underflow"},
+        {"RUN without its byte", encoded(0, 4, [](auto* e) { encode_run(e, 9, 4); }, 1), BAD, "data underflow"},
+        {"copy before any output", encoded(0, 1, [](auto* e) { encode_copy(e, 0, 1, COPY_MODE_SELF); }), BAD,
+         "address too large"},
+        {"copy at the write position",
+         encoded(0, 2, [](auto* e) { encode_add(e, {1}); encode_copy(e, 1, 1, COPY_MODE_SELF); }), BAD,
+         "address too large"},
+        {"copy past the target length",
+         encoded(0, 3, [](auto* e) { encode_add(e, {1, 2}); encode_copy(e, 1, 2, COPY_MODE_HERE); }), BAD,
+         "size too large"},
+        {"ADD past the target length", encoded(0, 2, [](auto* e) { encode_add(e, {1, 2, 3}); }), BAD, "size too large"},
+        {"copy size near 2^64", encoded(0, 2, [](auto* e) { encode_add(e, {1}); encode_copy(e, 0, U64_MAX); }), BAD,
+         "size too large"},
+        {"source copy into the target", encoded(4, 4, [](auto* e) { encode_copy(e, 2, 4, COPY_MODE_SELF); }), BAD,
+         "size too large"},
+        {"source too short", encoded(101, 101, [](auto* e) { encode_copy(e, 0, 101); }, 0, SOURCE.size() - 100), BAD,
+         "source file too short"},
+        // Completion checks run in this order: length, extra data, extra addresses, checksum.
+        {"wrong window length", completion({'a', 'b'}, 1, 1, good + 1), BAD, "wrong window length"},
+        {"extra data", completion(abc, 1, 1, good + 1), BAD, "extra data section"},
+        {"extra addresses", completion(abc, 0, 1, good + 1), BAD, "extra address section"},
+        {"checksum", completion(abc, 0, 0, good + 1), DECODE_CHECKSUM_MISMATCH, "target window checksum mismatch"},
+        {"second window's checksum", patch_bytes({first, second}), DECODE_CHECKSUM_MISMATCH,
+         "target window checksum mismatch", true, {1, 2, 3}},
+    };
+}
+
+TEST(Decoder, MalformedPatchesFailWithTheirCodeAndMessage) {
+    for (const Malformed& c : malformed_patches()) {
+        CountingAllocator allocator;
+        const DecodeRun run = decode(c.patch, c.with_source ? &SOURCE : nullptr, 16384, &allocator);
+        EXPECT_EQ(run.result, c.code) << c.name;
+        EXPECT_EQ(run.message, c.message) << c.name;
+        EXPECT_EQ(run.output, c.output) << c.name;
+        EXPECT_TRUE(allocator.live.empty()) << c.name;
+    }
+}
+
+TEST(Decoder, ValidPatchesGiveTheirTarget) {
+    struct Valid {
+        const char* name;
+        std::function<WindowSpec(InstructionEncoder*)> build;   // one window
+        Bytes expected;                                         // empty: the reference target
+    };
+    const Valid cases[] = {
+        {"exactly 64 MiB", [](auto* e) { encoder_start(e, 0); encode_run(e, 0x5A, u64{1} << 26); return window_from_encoder(e, 0); },
+         Bytes(u64{1} << 26, 0x5A)},
+        {"non-shortest copy offset and encoding length", [](auto* e) {
+             encoder_start(e, 4);
+             encode_copy(e, 1, 3);
+             WindowSpec w = checked_window(e, SOURCE, 7);
+             w.copy_offset_pad = 2;
+             w.encoding_length_pad = 1;
+             return w;
+         }, {}},
+        {"size after eight empty groups", [](auto*) {
+             WindowSpec w = window(0, 0, 0, 2);
+             w.data = {7, 8};
+             w.instructions = {2, 1};
+             append_integer(&w.instructions, 1, 8);
+             return w;
+         }, Bytes{7, 8}},
+        // Near slots cycle, same slots keep the last address of their residue.
+        {"address cache", [](auto* e) {
+             encoder_start(e, 0);
+             encode_add(e, random_bytes(800, 1));
+             for (u64 address : {10u, 20u, 30u, 40u, 50u, 778u}) encode_copy(e, address, 4, COPY_MODE_SELF);
+             encode_copy(e, 55, 4, COPY_MODE_NEAR0);        // slot 0 now holds 50
+             encode_copy(e, 790, 4, COPY_MODE_NEAR0 + 1);   // slot 1 holds 778
+             encode_copy(e, 778, 4, COPY_MODE_SAME0);       // slot 10 holds 778, not 10
+             encode_add(e, {1});
+             encode_copy(e, 12, 6);                         // a paired opcode
+             return checked_window(e);
+         }, {}},
+        {"copies overlapping their own output", [](auto* e) {
+             encoder_start(e, 0);
+             encode_add(e, {'a', 'b', 'c', 'd', 'e', 'f', 'g'});
+             for (u64 distance : {1u, 3u, 7u}) {
+                 for (u64 size : {1u, 10u, 1000u}) encode_copy(e, e->position - distance, size, COPY_MODE_SELF);
+             }
+             return checked_window(e);
+         }, {}},
+        {"source block boundary and the last byte", [](auto* e) {
+             encoder_start(e, 50000);
+             encode_copy(e, 16000, 34000);
+             encode_copy(e, 100, 10);
+             return checked_window(e, SOURCE);
+         }, {}},
+    };
+    for (const Valid& c : cases) {
+        InstructionEncoder enc;
+        const WindowSpec w = c.build(&enc);
+        // A second window checks that the cache starts empty again.
+        InstructionEncoder next;
+        encoder_start(&next, 0);
+        encode_add(&next, random_bytes(10, 2));
+        encode_copy(&next, 2, 4, COPY_MODE_NEAR0);
+        Bytes second;
+        const WindowSpec tail = checked_window(&next, {}, 0, &second);
+        Bytes expected = c.expected;
+        if (expected.empty()) expected = *reference_window_target(SOURCE, w.copy_offset, w.copy_length, enc.ops);
+        CountingAllocator allocator;
+        const DecodeRun run = decode(patch_bytes({w, tail}), &SOURCE, 16384, &allocator);
+        EXPECT_EQ(run.result, 0) << c.name << ": " << run.message;
+        EXPECT_TRUE(run.output == concat(expected, second)) << c.name;
+    }
+}
+
+TEST(Decoder, DefaultCodeTableMatchesTheOpcodeRanges) {
+    const CodeTableEntry* table = default_code_table();
+    for (int op = 0; op < 256; ++op) {
+        const OpcodeEntry e = default_opcode_entry(static_cast<std::uint8_t>(op));
+        EXPECT_TRUE(table[op].type1 == e.type1 && table[op].size1 == e.size1 && table[op].type2 == e.type2 &&
+                    table[op].size2 == e.size2)
+            << op;
+    }
+}
+
+TEST(Decoder, Adler32MatchesAByteByByteReferenceAroundTheReductionBoundary) {
+    for (std::size_t length : {0u, 1u, 5551u, 5552u, 5553u, 11104u, 100000u}) {
+        for (const Bytes& bytes : {Bytes(length, 0xFF), random_bytes(length, 4)}) {
+            EXPECT_EQ(adler32(1, bytes.data(), bytes.size()), reference_adler32(bytes)) << length;
+        }
+    }
+}
+
+TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
+    Bytes target;
+    const Bytes patch = sample_patch(&target);
+    CountingAllocator allocator;
+    const DecodeRun whole = decode(patch, &SOURCE, patch.size(), &allocator);
+    ASSERT_EQ(whole.result, 0) << whole.message;
+    ASSERT_EQ(whole.output, target);
+    EXPECT_EQ(whole.requests, (std::vector<u64>{1, 2, 0, 1, 2, 0}));
+    for (std::size_t chunk : {16384u, 1u}) {
+        const DecodeRun run = decode(patch, &SOURCE, chunk, &allocator);
+        EXPECT_EQ(run.result, 0) << chunk << run.message;
+        EXPECT_EQ(run.output, whole.output) << chunk;
+        EXPECT_EQ(run.events, whole.events) << chunk;
+        EXPECT_EQ(run.requests, whole.requests) << chunk;
+    }
+}
+
+TEST(Decoder, EveryFailedAllocationIsOutOfMemoryWithoutLeaks) {
+    Bytes target;
+    const Bytes patch = sample_patch(&target);
+    for (std::size_t chunk : {std::size_t{1000}, patch.size()}) {
+        CountingAllocator clean;
+        ASSERT_EQ(decode(patch, &SOURCE, chunk, &clean).result, 0);
+        ASSERT_GE(clean.allocations, 4u);
+        for (u64 k = 1; k <= clean.allocations; ++k) {
+            CountingAllocator failing;
+            failing.fail_at = k;
+            const DecodeRun run = decode(patch, &SOURCE, chunk, &failing);
+            EXPECT_EQ(run.result, 12) << chunk << " " << k;
+            EXPECT_EQ(run.message, "out of memory") << chunk << " " << k;
+            EXPECT_TRUE(failing.live.empty()) << chunk << " " << k;
+        }
+    }
+}
+
+}  // namespace
