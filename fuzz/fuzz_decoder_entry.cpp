@@ -54,7 +54,7 @@ bool window_output_is_sound(const DecodeStream& stream) {
 
 }  // namespace
 
-int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
+int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecoded* decoded) {
     if (size < FUZZ_CONTROL_BYTES) return 0;
     const std::uint64_t source_size = (data[0] | (std::uint64_t{data[1]} << 8)) % MAX_SOURCE_SIZE;
     Lcg content{data[2]};
@@ -104,6 +104,10 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
             }
             if (result == DECODE_OUTPUT) {
                 if (!window_output_is_sound(stream)) verdict = 2;
+                if (decoded != nullptr) {
+                    decoded->output.insert(decoded->output.end(), stream.output_next,
+                                           stream.output_next + stream.output_avail);
+                }
                 stream.output_avail = 0;
                 if (verdict != 0) break;
                 continue;
@@ -117,6 +121,7 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
     if (!failed && verdict == 0) {
         const int ended = end_stream(&stream);
         if (ended != 0 && stream.message == nullptr) verdict = 4;
+        if (decoded != nullptr) decoded->complete = ended == 0;
     }
     release_stream(&stream);
     return verdict;
