@@ -4,12 +4,6 @@
 
 #include "vcdiff/decode_types.h"
 
-namespace {
-
-void append(Bytes* out, const Bytes& bytes) { out->insert(out->end(), bytes.begin(), bytes.end()); }
-
-}  // namespace
-
 WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source, std::uint64_t copy_offset, Bytes* target) {
     encoder_finish(encoder);
     const std::uint64_t length = encoder->copy_window_length;
@@ -29,7 +23,7 @@ std::optional<Bytes> reference_window_target(const Bytes& source, std::uint64_t 
     for (const PatchOp& op : ops) {
         if (op.type == ADD) {
             if (op.bytes.size() != op.size) return std::nullopt;
-            append(&target, op.bytes);
+            target.insert(target.end(), op.bytes.begin(), op.bytes.end());
         } else if (op.type == RUN) {
             if (op.bytes.size() != 1) return std::nullopt;
             target.insert(target.end(), op.size, op.bytes[0]);

@@ -39,7 +39,8 @@ std::string digest(const std::string& bytes) {
 // Runs the tool with small windows and --sha256; returns what it printed: the digest, then the rest.
 std::string make(const std::string& arguments, const std::string& patch) {
     const std::string command = std::string(MAKE_TEST_PATCH_PATH) + " --window-size 65536 --sha256 " + arguments +
-                                " " + path("source.bin") + " " + path(patch) + " > " + path("out.txt") + " 2> " + path("err.txt");
+                                " " + path("source.bin") + " " + path(patch) + " >" + path("out.txt") + " 2>" +
+                                path("err.txt");
     const int raw = std::system(command.c_str());
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << command;
     return read_all("out.txt") + read_all("err.txt");
@@ -58,7 +59,7 @@ TEST(MakeTestPatch, PatchesGiveThePrintedTargetAndDependOnlyOnTheSeed) {
         state = state * 1664525u + 1013904223u;
         source[i] = static_cast<char>(i % 4096 < 512 ? 0 : state >> 24);
     }
-    std::ofstream(path("source.bin"), std::ios::binary).write(source.data(), static_cast<std::streamsize>(source.size()));
+    std::ofstream(path("source.bin"), std::ios::binary).write(source.data(), std::streamsize(source.size()));
 
     EXPECT_EQ(make("--identity", "identity"), digest(source) + "\n");
     ASSERT_EQ(apply("identity", "identity.bin"), 0);

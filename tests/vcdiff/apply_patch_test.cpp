@@ -30,7 +30,7 @@ Bytes read_file(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Bytes prefix(const Bytes& bytes, std::size_t count) { return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count)); }
+Bytes prefix(const Bytes& bytes, std::size_t count) { return Bytes(bytes.begin(), bytes.begin() + long(count)); }
 
 // A source of two blocks and a patch of exactly two chunks: a window copying from
 // block 1, one adding 20000 bytes across the chunk boundary, one copying from
@@ -135,12 +135,12 @@ TEST(ApplyPatch, EveryFailingFileCallFailsTheApplication) {
     fault_injection_reset();
     ASSERT_EQ(apply(files).code, 0);
     std::uint64_t calls[FAULT_OPERATION_COUNT];
-    for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) calls[op] = fault_injection_count(static_cast<FaultOperation>(op));
+    for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) calls[op] = fault_injection_count(FaultOperation(op));
     for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
         for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
             for (std::uint64_t nth = 1; nth <= calls[op]; ++nth) {
                 fault_injection_reset();
-                fault_injection_arm(static_cast<FaultOperation>(op), nth, kind);
+                fault_injection_arm(FaultOperation(op), nth, kind);
                 const Outcome outcome = apply(files);
                 const std::string where = std::to_string(op) + ":" + std::to_string(nth) + ":" + std::to_string(kind);
                 EXPECT_TRUE(outcome.code == 0 ? outcome.output == files.expected

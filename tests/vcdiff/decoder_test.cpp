@@ -105,16 +105,9 @@ Bytes concat(Bytes a, const Bytes& b) {
     return a;
 }
 
-Bytes header(const Bytes& rest) { return concat({0xD6, 0xC3, 0xC4, 0x00}, rest); }
+Bytes one(const WindowSpec& window) { return patch_bytes({window}); }
 
-WindowSpec window(std::uint8_t indicator, u64 copy_length, u64 copy_offset, u64 target_length = 0) {
-    WindowSpec w;
-    w.indicator = indicator;
-    w.copy_length = copy_length;
-    w.copy_offset = copy_offset;
-    w.target_length = target_length;
-    return w;
-}
+Bytes header(const Bytes& rest) { return concat({0xD6, 0xC3, 0xC4, 0x00}, rest); }
 
 // One window built by `build` over a copy window of `copy_length` bytes, announcing
 // `target_length` bytes, without a checksum; `data_cut` bytes dropped from its data.
@@ -129,17 +122,13 @@ Bytes encoded(u64 copy_length, u64 target_length, const std::function<void(Instr
     return patch_bytes({w});
 }
 
-// One window of "abc" checked against `checksum`, with extra data and address bytes.
+// A window adding `add` but announcing 3 bytes, checked against `checksum`, with extra
+// data and address bytes.
 Bytes completion(const Bytes& add, std::size_t extra_data, std::size_t extra_address, std::uint32_t checksum) {
-    InstructionEncoder enc;
-    encoder_start(&enc, 0);
-    encode_add(&enc, add);
-    WindowSpec w = window_from_encoder(&enc, VCD_CHECKSUM);
-    w.target_length = 3;
-    w.checksum = checksum;
-    w.data.insert(w.data.end(), extra_data, 'z');
-    w.addresses.insert(w.addresses.end(), extra_address, 0);
-    return patch_bytes({w});
+    const std::uint8_t add_opcode = static_cast<std::uint8_t>(add.size() + 1);
+    return one({.indicator = VCD_CHECKSUM, .target_length = 3, .checksum = checksum,
+                .data = concat(add, Bytes(extra_data, 'z')), .instructions = {add_opcode},
+                .addresses = Bytes(extra_address, 0)});
 }
 
 // Five windows with an application header: source COPYs across blocks and up to the
@@ -176,12 +165,10 @@ Bytes sample_patch(Bytes* target) {
     }
     windows.back().copy_offset_pad = 2;   // not counted in the encoding length
     windows.back().encoding_length_pad = 1;
-    WindowSpec padded_size = window(VCD_CHECKSUM, 0, 0, 2);   // a size after eight empty groups
-    padded_size.data = {7, 8};
-    padded_size.instructions = {2, 1};
-    append_integer(&padded_size.instructions, 1, 8);
-    padded_size.checksum = reference_adler32(Bytes{7, 8});
-    windows.push_back(padded_size);
+    Bytes padded_size{2, 1};   // an ADD of one byte, then one whose size follows eight empty groups
+    append_integer(&padded_size, 1, 8);
+    windows.push_back({.indicator = VCD_CHECKSUM, .target_length = 2, .checksum = reference_adler32(Bytes{7, 8}),
+                       .data = {7, 8}, .instructions = padded_size});
     *target = concat(*target, {7, 8});
     FileHeaderSpec file;
     file.indicator = VCD_APPHEADER;
@@ -199,11 +186,6 @@ struct PatchCase {
 };
 
 std::vector<PatchCase> patch_cases() {
-    FileHeaderSpec huge_app;
-    huge_app.indicator = VCD_APPHEADER;
-    huge_app.app_header_length = U64_MAX;
-    FileHeaderSpec big_app = huge_app;
-    big_app.app_header_length = U64_MAX - 1;
     // Section lengths whose sum wraps past 2^64 and so agrees with the encoding length.
     Bytes wrapping = concat(patch_bytes({}), {0});
     append_integer(&wrapping, 14 + U64_MAX + 2);   // 14 header bytes, data, 2 instruction bytes
@@ -215,10 +197,6 @@ std::vector<PatchCase> patch_cases() {
     Bytes huge_data = concat(patch_bytes({}), {0});
     append_integer(&huge_data, rest.size() + (u64{1} << 63) + 5);
     huge_data = concat(concat(huge_data, rest), {1, 2, 3});
-    WindowSpec delta_bits = window(0, 0, 0);
-    delta_bits.delta_indicator = 0x08;
-    WindowSpec delta_secondary = window(0, 0, 0);
-    delta_secondary.delta_indicator = VCD_INSTCOMP;
     InstructionEncoder enc;
     encoder_start(&enc, 4);
     encode_copy(&enc, 1, 3);
@@ -228,22 +206,16 @@ std::vector<PatchCase> patch_cases() {
     wrong_length.encoding_length = 100;
     Bytes max_size{1};   // after the ADD of one byte, an ADD whose size is 2^64-1
     append_integer(&max_size, U64_MAX);
-    auto one_add_then = [](const Bytes& instructions) {
-        WindowSpec w = window(0, 0, 0, 2);
-        w.data = {7};
-        w.instructions = concat({2}, instructions);
-        return patch_bytes({w});
+    auto one_add_then = [](const Bytes& more) {
+        return one({.target_length = 2, .data = {7}, .instructions = concat({2}, more)});
     };
     const Bytes abc{'a', 'b', 'c'};
     const std::uint32_t good = reference_adler32(abc);
-    encoder_start(&enc, 0);
-    encode_add(&enc, {1, 2, 3});
-    const WindowSpec first = checked_window(&enc);
-    encoder_start(&enc, 0);
-    encode_run(&enc, 7, 4);
-    WindowSpec second = checked_window(&enc);
-    second.checksum = reference_adler32(Bytes{1, 2, 3, 7, 7, 7, 7});   // both windows' bytes
-
+    const WindowSpec first = {.indicator = VCD_CHECKSUM, .target_length = 3,
+                              .checksum = reference_adler32(Bytes{1, 2, 3}), .data = {1, 2, 3}, .instructions = {4}};
+    const WindowSpec second = {.indicator = VCD_CHECKSUM, .target_length = 4,
+                               .checksum = reference_adler32(Bytes{1, 2, 3, 7, 7, 7, 7}),   // both windows' bytes
+                               .data = {7}, .instructions = {0, 4}};
     const int BAD = DECODE_INVALID_INPUT;
     return {
         {"magic", {0xD6, 0xC3, 0x44, 0x00}, BAD, "not a VCDIFF input"},
@@ -255,23 +227,26 @@ std::vector<PatchCase> patch_cases() {
         {"unknown compressor", header({0x01, 3}), BAD, "unknown secondary compressor ID"},
         {"code table size 2", header({0x02, 2}), 12, "invalid code table size"},
         {"code table", header({0x02, 3, 4, 3}), DECODE_UNIMPLEMENTED, "VCD_CODETABLE support was removed"},
-        {"appheader 2^64-1", patch_bytes({}, huge_app), BAD, "exceptional appheader size"},
-        {"appheader 2^64-2", patch_bytes({}, big_app), 12, "out of memory"},
+        {"appheader 2^64-1", patch_bytes({}, {.indicator = VCD_APPHEADER, .app_header_length = U64_MAX}), BAD,
+         "exceptional appheader size"},
+        {"appheader 2^64-2", patch_bytes({}, {.indicator = VCD_APPHEADER, .app_header_length = U64_MAX - 1}), 12,
+         "out of memory"},
         {"appheader 2^64", header(concat({VCD_APPHEADER}, TWO_POW_64)), BAD, "overflow in decode_integer"},
-        {"window indicator", patch_bytes({window(0x08, 0, 0)}), BAD, "unrecognized window indicator bits set"},
-        {"copy window offset", patch_bytes({window(VCD_SOURCE, 2, U64_MAX - 1)}), BAD,
+        {"window indicator", one({.indicator = 0x08}), BAD, "unrecognized window indicator bits set"},
+        {"copy window offset", one({.indicator = VCD_SOURCE, .copy_length = 2, .copy_offset = U64_MAX - 1}), BAD,
          "decoder copy window overflows a file offset"},
-        {"target window bounds", patch_bytes({window(VCD_TARGET, 1, 0)}), BAD, "VCD_TARGET window out of bounds"},
-        {"target window wrap", patch_bytes({window(VCD_SOURCE, 2, 0, U64_MAX - 1)}), BAD,
+        {"target window bounds", one({.indicator = VCD_TARGET, .copy_length = 1}), BAD,
+         "VCD_TARGET window out of bounds"},
+        {"target window wrap", one({.indicator = VCD_SOURCE, .copy_length = 2, .target_length = U64_MAX - 1}), BAD,
          "decoder target window overflows a usize_t"},
         {"exactly 64 MiB", encoded(0, u64{1} << 26, [](auto* e) { encode_run(e, 0x5A, u64{1} << 26); }), 0, "", true,
          Bytes(u64{1} << 26, 0x5A)},
-        {"64 MiB + 1", patch_bytes({window(0, 0, 0, 67108865)}), BAD, "hard window size exceeded"},
-        {"delta reserved bits", patch_bytes({delta_bits}), BAD, "unrecognized delta indicator bits set"},
-        {"delta secondary bit", patch_bytes({delta_secondary}), BAD, "invalid delta indicator bits set"},
-        {"source and target", patch_bytes({window(VCD_SOURCE | VCD_TARGET, 0, 0)}), DECODE_UNIMPLEMENTED,
+        {"64 MiB + 1", one({.target_length = 67108865}), BAD, "hard window size exceeded"},
+        {"delta reserved bits", one({.delta_indicator = 0x08}), BAD, "unrecognized delta indicator bits set"},
+        {"delta secondary bit", one({.delta_indicator = VCD_INSTCOMP}), BAD, "invalid delta indicator bits set"},
+        {"source and target", one({.indicator = VCD_SOURCE | VCD_TARGET}), DECODE_UNIMPLEMENTED,
          "VCD_TARGET not implemented"},
-        {"no source file", patch_bytes({window(VCD_SOURCE, 4, 0)}), BAD, "source input required", false},
+        {"no source file", one({.indicator = VCD_SOURCE, .copy_length = 4}), BAD, "source input required", false},
         {"window integer 2^64", concat(patch_bytes({}), concat({0}, TWO_POW_64)), BAD, "overflow in decode_integer"},
         {"section lengths wrap", wrapping, DECODE_INTERNAL, "decoder section size overflow"},
         {"data section above 2^63", huge_data, 12, "out of memory"},
@@ -347,10 +322,9 @@ TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
     EXPECT_EQ(whole.requests, (std::vector<u64>{1, 2, 0, 1, 2, 0, 1, 2, 3, 0}));
     for (std::size_t chunk : {16384u, 1u}) {
         const DecodeRun run = decode(patch, &SOURCE, chunk, &allocator);
-        EXPECT_EQ(run.result, 0) << chunk << run.message;
-        EXPECT_EQ(run.output, whole.output) << chunk;
-        EXPECT_EQ(run.events, whole.events) << chunk;
-        EXPECT_EQ(run.requests, whole.requests) << chunk;
+        EXPECT_TRUE(run.result == 0 && run.output == whole.output && run.events == whole.events &&
+                    run.requests == whole.requests)
+            << "chunks of " << chunk << ": " << run.message;
     }
 }
 
@@ -365,9 +339,8 @@ TEST(Decoder, EveryFailedAllocationIsOutOfMemoryWithoutLeaks) {
             CountingAllocator failing;
             failing.fail_at = k;
             const DecodeRun run = decode(patch, &SOURCE, chunk, &failing);
-            EXPECT_EQ(run.result, 12) << chunk << " " << k;
-            EXPECT_EQ(run.message, "out of memory") << chunk << " " << k;
-            EXPECT_TRUE(failing.live.empty()) << chunk << " " << k;
+            EXPECT_TRUE(run.result == 12 && run.message == "out of memory" && failing.live.empty())
+                << "allocation " << k << " failed, chunks of " << chunk << ": " << run.result << " " << run.message;
         }
     }
 }

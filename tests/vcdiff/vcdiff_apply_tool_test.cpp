@@ -52,7 +52,7 @@ TEST(VcdiffApplyTool, StatusOutputAndLastLine) {
     };
     for (const auto& c : cases) {
         fs::remove(folder / "output");
-        const std::string command = "cd " + folder.string() + " && " + VCDIFF_APPLY_PATH + " " + c.arguments + " 2> err";
+        const std::string command = "cd " + folder.string() + " && " + VCDIFF_APPLY_PATH + " " + c.arguments + " 2>err";
         const int raw = std::system(command.c_str());
         std::string err = read_text(folder / "err");
         if (!err.empty() && err.back() == '\n') err.pop_back();

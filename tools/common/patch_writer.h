@@ -41,8 +41,8 @@ struct FileHeaderSpec {
     std::uint8_t indicator = 0;
     std::uint8_t secondary_id = 0;           // bit 0x01
     std::uint64_t code_table_length = 0;     // bit 0x02, then near 4 and same 3
-    Bytes app_header;                        // bit 0x04: its length, then these bytes
-    std::optional<std::uint64_t> app_header_length;  // default: app_header.size()
+    Bytes app_header{};                      // bit 0x04: its length, then these bytes
+    std::optional<std::uint64_t> app_header_length{};  // default: app_header.size()
 };
 
 void write_file_header(PatchSink* sink, const FileHeaderSpec& header);
@@ -55,13 +55,13 @@ struct WindowSpec {
     std::uint8_t indicator = 0;
     std::uint64_t copy_length = 0;
     std::uint64_t copy_offset = 0;
-    std::optional<std::uint64_t> encoding_length;  // default: the true byte count
+    std::optional<std::uint64_t> encoding_length{};  // default: the true byte count
     std::uint64_t target_length = 0;
     std::uint8_t delta_indicator = 0;
     std::uint32_t checksum = 0;
-    Bytes data;
-    Bytes instructions;
-    Bytes addresses;
+    Bytes data{};
+    Bytes instructions{};
+    Bytes addresses{};
     // Extra empty groups in front of these fields (non-shortest encodings).
     unsigned copy_offset_pad = 0;
     unsigned encoding_length_pad = 0;
