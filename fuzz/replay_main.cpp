@@ -44,9 +44,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: fuzz_corpus_replay CORPUS_FOLDER\n");
         return 2;
     }
-    std::size_t count = 0;
-    std::size_t broken = 0;
-    std::size_t known_found = 0;
+    std::size_t count = 0, broken = 0, known_found = 0;
     for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
         if (!entry.is_regular_file()) continue;
         std::ifstream in(entry.path(), std::ios::binary);

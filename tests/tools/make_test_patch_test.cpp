@@ -72,9 +72,8 @@ TEST(MakeTestPatch, PatchesGiveThePrintedTargetAndDependOnlyOnTheSeed) {
     EXPECT_EQ(stats.substr(0, 65), digest(target) + "\n");
     EXPECT_NE(target.substr(0, source.size()), source);
     for (const std::string kind : {"adds ", "runs ", "same-offset copies ", "moved copies ", "target copies "}) {
-        const std::size_t at = stats.find(kind);
-        ASSERT_NE(at, std::string::npos) << stats;
-        EXPECT_NE(stats[at + kind.size()], '0') << kind << " in " << stats;   // every kind of edit is there
+        const std::size_t at = stats.find(kind);   // every kind of edit is there
+        EXPECT_TRUE(at != std::string::npos && stats[at + kind.size()] != '0') << kind << " in " << stats;
     }
     EXPECT_EQ(make("--seed 7 --target-size 1200001 --no-checksums", "b"), digest(target) + "\n");
     EXPECT_EQ(fs::file_size(path("a")) - fs::file_size(path("b")), 4 * ((1200001 + WINDOW - 1) / WINDOW));

@@ -25,17 +25,15 @@ std::string read_text(const fs::path& path) {
 TEST(VcdiffApplyTool, StatusOutputAndLastLine) {
     const fs::path folder = fs::temp_directory_path() / ("orv_tool_" + std::to_string(getpid()));
     fs::create_directories(folder);
-    const Bytes source{'a', 'b', 'c', 'd'};
     std::ofstream(folder / "source", std::ios::binary).write("abcd", 4);
     InstructionEncoder enc;
     encoder_start(&enc, 4);
     encode_copy(&enc, 0, 4);
     encode_add(&enc, {'e', 'f'});
-    WindowSpec window = checked_window(&enc, source);
+    WindowSpec window = checked_window(&enc, {'a', 'b', 'c', 'd'});
     for (const char* name : {"good", "bad"}) {
         const Bytes patch = patch_bytes({window});
-        std::ofstream(folder / name, std::ios::binary).write(reinterpret_cast<const char*>(patch.data()),
-                                                            static_cast<std::streamsize>(patch.size()));
+        std::ofstream(folder / name, std::ios::binary) << std::string(patch.begin(), patch.end());
         window.checksum ^= 1;
     }
     const struct {
