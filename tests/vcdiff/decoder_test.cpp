@@ -185,12 +185,12 @@ std::vector<PatchCase> patch_cases() {
     Bytes wrapping = concat(patch_bytes({}), {0});
     append_integer(&wrapping, 14 + U64_MAX + 2);   // 14 header bytes, data, 2 instruction bytes
     wrapping = concat(wrapping, {0, 0, 0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 2, 0, 1, 2, 3});
-    // A data section above 2^63 that is not a multiple of the allocation granule.
+    // A data section so close to 2^64 that rounding it up to the allocation granule would wrap.
     Bytes rest{0, 0};
-    append_integer(&rest, (u64{1} << 63) + 5);
+    append_integer(&rest, U64_MAX - 5);
     rest = concat(rest, {0, 0});
     Bytes huge_data = concat(patch_bytes({}), {0});
-    append_integer(&huge_data, rest.size() + (u64{1} << 63) + 5);
+    append_integer(&huge_data, rest.size() + (U64_MAX - 5));   // the sum wraps as the decoder's does
     huge_data = concat(concat(huge_data, rest), {1, 2, 3});
     InstructionEncoder enc;
     encoder_start(&enc, 4);
@@ -241,7 +241,7 @@ std::vector<PatchCase> patch_cases() {
         {"no source file", one({.indicator = VCD_SOURCE, .copy_length = 4}), BAD, "source input required", false},
         {"window integer 2^64", concat(patch_bytes({}), concat({0}, TWO_POW_64)), BAD, "overflow in decode_integer"},
         {"section lengths wrap", wrapping, DECODE_INTERNAL, "decoder section size overflow"},
-        {"data section above 2^63", huge_data, 12, "out of memory"},
+        {"data section near 2^64", huge_data, 12, "out of memory"},
         {"padded target length", patch_bytes({padded_target}), BAD, "incorrect encoding length (redundent)"},
         {"encoding length", patch_bytes({wrong_length}), BAD, "incorrect encoding length (redundent)"},
         {"size 2^64-1", one_add_then(max_size), BAD, "size too large"},
@@ -300,6 +300,9 @@ TEST(Decoder, Adler32MatchesAByteByByteReferenceAroundTheReductionBoundary) {
             EXPECT_EQ(adler32(1, bytes.data(), bytes.size()), reference_adler32(bytes)) << length;
         }
     }
+    // The sums near their largest where a run one byte longer would start: it would overflow.
+    const Bytes worst = concat(Bytes(928, 0), Bytes(10178, 0xFF));
+    EXPECT_EQ(adler32(1, worst.data(), worst.size()), reference_adler32(worst));
 }
 
 TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
