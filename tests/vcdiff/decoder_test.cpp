@@ -65,8 +65,7 @@ DecodeRun decode(const Bytes& patch, const Bytes* source, std::size_t chunk, Cou
     config.allocate = counting_allocate;
     config.release = counting_release;
     config.opaque = allocator;
-    DecodeStream stream;
-    std::memset(&stream, 0, sizeof stream);
+    DecodeStream stream{};
     run.result = configure_stream(&stream, &config);
     DecodeSource record{};
     record.block_size = 16384;
@@ -310,8 +309,7 @@ TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
     const Bytes patch = sample_patch(&target);
     CountingAllocator allocator;
     const DecodeRun whole = decode(patch, &SOURCE, patch.size(), &allocator);
-    ASSERT_EQ(whole.result, 0) << whole.message;
-    ASSERT_EQ(whole.output, target);
+    ASSERT_TRUE(whole.result == 0 && whole.output == target) << whole.message;
     EXPECT_EQ(whole.requests, (std::vector<u64>{1, 2, 0, 1, 2, 0, 1, 2, 3, 0}));
     for (std::size_t chunk : {16384u, 1u}) {
         const DecodeRun run = decode(patch, &SOURCE, chunk, &allocator);
@@ -326,8 +324,7 @@ TEST(Decoder, EveryFailedAllocationIsOutOfMemoryWithoutLeaks) {
     const Bytes patch = sample_patch(&target);
     for (std::size_t chunk : {std::size_t{1000}, patch.size()}) {
         CountingAllocator clean;
-        ASSERT_EQ(decode(patch, &SOURCE, chunk, &clean).result, 0);
-        ASSERT_GE(clean.allocations, 4u);
+        ASSERT_TRUE(decode(patch, &SOURCE, chunk, &clean).result == 0 && clean.allocations >= 4);
         for (u64 k = 1; k <= clean.allocations; ++k) {
             CountingAllocator failing;
             failing.fail_at = k;
