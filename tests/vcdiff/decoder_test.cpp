@@ -132,7 +132,7 @@ Bytes completion(const Bytes& add, std::size_t extra_data, std::size_t extra_add
 
 // Four windows with an application header: source COPYs across blocks and up to the
 // source's last byte, a data section larger than a chunk, RUNs, target COPYs that
-// overlap their own output, every address mode, paired opcodes and non-shortest
+// overlap their own output, near and same cache modes, paired opcodes and non-shortest
 // fields. `target` receives the target worked out from the instructions.
 Bytes sample_patch(Bytes* target) {
     std::vector<WindowSpec> windows;
