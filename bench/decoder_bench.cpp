@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decoder.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 #include "vcdiff/decoder.h"
 
 namespace {
@@ -22,13 +22,9 @@ void* limited_allocate(void*, u64 count, u64 element_size) {
 
 void limited_release(void*, void* pointer) { std::free(pointer); }
 
-struct Lcg {
-    std::uint32_t state;
-};
-
-std::uint32_t lcg_next(Lcg* lcg) {
-    lcg->state = lcg->state * 1664525u + 1013904223u;
-    return lcg->state >> 8;
+std::uint32_t lcg_next(std::uint32_t* state) {
+    *state = *state * 1664525u + 1013904223u;
+    return *state >> 8;
 }
 
 void load_block(DecodeSource* source, const std::vector<std::uint8_t>& bytes) {
@@ -47,20 +43,21 @@ void load_block(DecodeSource* source, const std::vector<std::uint8_t>& bytes) {
 
 bool window_output_is_sound(const DecodeStream& stream) {
     if (stream.output_avail != stream.target_length) return false;
-    const bool verified = (stream.window_indicator & VCD_CHECKSUM) != 0 && (stream.flags & DECODE_FLAG_SKIP_CHECKSUM) == 0;
-    if (stream.output_avail == 0) return !verified || stream.expected_adler32 == 1;
-    return !verified || reference_adler32(stream.output_next, static_cast<std::size_t>(stream.output_avail)) == stream.expected_adler32;
+    const bool verified =
+        (stream.window_indicator & VCD_CHECKSUM) != 0 && (stream.flags & DECODE_FLAG_SKIP_CHECKSUM) == 0;
+    const auto length = static_cast<std::size_t>(stream.output_avail);
+    return !verified || reference_adler32(stream.output_next, length) == stream.expected_adler32;
 }
 
 }  // namespace
 
-int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
+int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecoded* decoded) {
     if (size < FUZZ_CONTROL_BYTES) return 0;
     const std::uint64_t source_size = (data[0] | (std::uint64_t{data[1]} << 8)) % MAX_SOURCE_SIZE;
-    Lcg content{data[2]};
+    std::uint32_t content = data[2];
     std::vector<std::uint8_t> source_bytes(source_size);
     for (auto& b : source_bytes) b = static_cast<std::uint8_t>(lcg_next(&content));
-    Lcg chunking{data[4] * 2654435761u};
+    std::uint32_t chunking = data[4] * 2654435761u;
     const std::uint64_t chunk_limit = 4 * std::uint64_t{data[4]};
 
     DecodeStream stream{};
@@ -104,6 +101,10 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
             }
             if (result == DECODE_OUTPUT) {
                 if (!window_output_is_sound(stream)) verdict = 2;
+                if (decoded != nullptr) {
+                    decoded->output.insert(decoded->output.end(), stream.output_next,
+                                           stream.output_next + stream.output_avail);
+                }
                 stream.output_avail = 0;
                 if (verdict != 0) break;
                 continue;
@@ -117,6 +118,7 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size) {
     if (!failed && verdict == 0) {
         const int ended = end_stream(&stream);
         if (ended != 0 && stream.message == nullptr) verdict = 4;
+        if (decoded != nullptr) decoded->complete = ended == 0;
     }
     release_stream(&stream);
     return verdict;

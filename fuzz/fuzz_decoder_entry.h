@@ -12,10 +12,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 inline constexpr std::size_t FUZZ_CONTROL_BYTES = 5;
+
+// What a replay of a known-good input checks beside the verdict.
+struct FuzzDecoded {
+    bool complete = false;              // every window decoded and the input ended cleanly
+    std::vector<std::uint8_t> output;   // the windows' bytes, in order
+};
 
 // 0 when the decoder kept every promise it makes to its caller, nonzero when it
 // broke one (a window of the wrong length, a wrong checksum accepted, a result
 // of 0, a failure without a message). Crashes are left to the sanitizers.
-int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size);
+int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecoded* decoded = nullptr);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "patch_writer.h"
+#include "patch_reference.h"
 
 // The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (e2e_main.cpp).
 struct PatcherSetup {

@@ -22,7 +22,7 @@ TEST(Sha256, PublishedVectorsInPiecesOfAnySize) {
     EXPECT_EQ(digest_of("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(digest_of("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    for (std::size_t piece : {std::size_t{1}, std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{1} << 20}) {
+    for (std::size_t piece : {1u, 63u, 64u, 65u, 1u << 20}) {
         EXPECT_EQ(digest_of(million, piece), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0")
             << "pieces of " << piece;
     }

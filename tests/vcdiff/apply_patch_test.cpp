@@ -1,39 +1,24 @@
-// The patch driver against real files: input chunks, missing files, output
-// failures, progress lines and a checksum failure after good windows.
+// The patch driver against real files, with every open, read, seek, write and close
+// it makes failing in turn: a failure is never reported as success or as a checksum
+// failure, and every file it opened is closed.
 #include "vcdiff/apply_patch.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
+#include <optional>
 #include <string>
 
-#include "patch_writer.h"
-#include "vcdiff/decoder.h"
+#include "patch_reference.h"
+#include "platform/fault_injection.h"
+#include "vcdiff/decode_types.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Removed with everything in it when the test ends.
-struct TempFolder {
-    fs::path path;
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
-TempFolder make_temp_folder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    TempFolder folder{fs::temp_directory_path() /
-                      (std::string("orv_apply_") + info->test_suite_name() + "_" + info->name())};
-    fs::remove_all(folder.path);
-    fs::create_directories(folder.path);
-    return folder;
-}
 
 void write_file(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -45,137 +30,133 @@ Bytes read_file(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+Bytes prefix(const Bytes& bytes, std::size_t count) { return Bytes(bytes.begin(), bytes.begin() + long(count)); }
+
+// A source of two blocks and a patch of exactly two chunks: a window copying from
+// block 1, one adding 20000 bytes across the chunk boundary, one copying from
+// block 0 again (a seek back).
+struct Files {
+    fs::path folder = fs::temp_directory_path() / ("orv_apply_" + std::to_string(getpid()));
+    fs::path source = folder / "source", patch = folder / "patch", output = folder / "output";
+    std::vector<WindowSpec> windows;
+    FileHeaderSpec header;
+    Bytes expected;
+
+    Files() {
+        fs::create_directories(folder);
+        Bytes bytes(2 * SOURCE_BLOCK_SIZE);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 8));
+        write_file(source, bytes);
+        for (std::uint64_t offset : {SOURCE_BLOCK_SIZE + 5, 0u, 0u}) {
+            InstructionEncoder enc;
+            encoder_start(&enc, windows.size() == 1 ? 0 : 100);
+            if (windows.size() == 1) encode_add(&enc, random_bytes(20000, 1));
+            if (windows.size() != 1) encode_copy(&enc, 0, 100);
+            Bytes target;
+            windows.push_back(checked_window(&enc, bytes, offset, &target));
+            expected.insert(expected.end(), target.begin(), target.end());
+        }
+        header.indicator = VCD_APPHEADER;
+        header.app_header.assign(2 * PATCH_CHUNK_SIZE - patch_bytes(windows, header).size() - 1, 'h');
+    }
+    ~Files() { fs::remove_all(folder, ignored); }
+    std::error_code ignored;
+};
+
 struct Outcome {
     int code;
     std::string message;
     Bytes output;
 };
 
-// Runs apply_patch on files in `folder`: source.bin (when present), patch.bin, out.bin.
-Outcome run_apply(const TempFolder& folder, const Bytes& patch, std::uint8_t show_progress = 0, int start = 0,
-              std::uint32_t expected_total = 100) {
-    write_file(folder.path / "patch.bin", patch);
+Outcome apply(const Files& files, std::uint8_t show_progress = 0, int start = 0) {
     const char* message = nullptr;
-    const fs::path source = folder.path / "source.bin";
-    const fs::path output = folder.path / "out.bin";
-    const int code = apply_patch(show_progress, start, 100, expected_total, source.string().c_str(),
-                                 output.string().c_str(), (folder.path / "patch.bin").string().c_str(), &message);
-    return Outcome{code, message != nullptr ? message : "", read_file(output)};
+    const int code = apply_patch(show_progress, start, 100, 20200, files.source.string().c_str(),
+                                 files.output.string().c_str(), files.patch.string().c_str(), &message);
+    return Outcome{code, message != nullptr ? message : "", read_file(files.output)};
 }
 
-// Windows that add consecutive pieces of `content`, `sizes[i]` bytes each, with checksums.
-std::vector<WindowSpec> add_windows(const std::vector<std::size_t>& sizes, const Bytes& content) {
-    std::vector<WindowSpec> windows;
-    std::size_t at = 0;
-    for (std::size_t size : sizes) {
-        InstructionEncoder enc;
-        encoder_start(&enc, 0);
-        encode_add(&enc, Bytes(content.begin() + static_cast<std::ptrdiff_t>(at),
-                               content.begin() + static_cast<std::ptrdiff_t>(at + size)));
-        windows.push_back(checked_window(&enc));
-        at += size;
-    }
-    return windows;
-}
-
-Bytes prefix(const Bytes& bytes, std::size_t count) {
-    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count));
-}
-
-TEST(ApplyPatchInput, EmptyMissingAndAnExactMultipleOfTheChunk) {
-    const TempFolder folder = make_temp_folder();
-    const Outcome empty = run_apply(folder, {});
-    EXPECT_EQ(empty.code, DECODE_INVALID_INPUT);
-    EXPECT_EQ(empty.message, "empty patch file");
-    // Ended inside the file header, or right after it: the stream ends cleanly, but no window came.
-    for (const Bytes& windowless : {Bytes{'a', 'b'}, Bytes{0xD6, 0xC3, 0xC4, 0, 0}}) {
-        EXPECT_EQ(run_apply(folder, windowless).code, APPLY_PATCH_NO_WINDOW);
-    }
-
-    const char* message = nullptr;
-    EXPECT_EQ(apply_patch(0, 0, 100, 1, "no-source", (folder.path / "out.bin").string().c_str(),
-                          (folder.path / "missing.bin").string().c_str(), &message),
-              APPLY_PATCH_OPEN_FAILED);
-    EXPECT_STREQ(message, "cannot open patch file");
-
-    // Exactly two chunks (the application header fills it up), windows across the boundary.
-    const Bytes content = random_bytes(20000, 1);
-    FileHeaderSpec header;
-    header.indicator = VCD_APPHEADER;
-    const std::size_t bare = patch_bytes(add_windows({3000, 17000}, content), header).size();
-    header.app_header.assign(2 * PATCH_CHUNK_SIZE - bare - 1, 'h');   // its length now takes 2 bytes
-    const Bytes patch = patch_bytes(add_windows({3000, 17000}, content), header);
+TEST(ApplyPatch, OutcomesHaveTheirCodeAndMessage) {
+    Files files;
+    const Bytes patch = patch_bytes(files.windows, files.header);
     ASSERT_EQ(patch.size(), 2 * PATCH_CHUNK_SIZE);
-    const Outcome outcome = run_apply(folder, patch);
-    EXPECT_EQ(outcome.code, 0) << outcome.message;
-    EXPECT_EQ(outcome.output, content);
-}
-
-TEST(ApplyPatchInput, CutInsideAWindowOrMissingSource) {
-    const TempFolder folder = make_temp_folder();
-    const Bytes content = random_bytes(40000, 2);
-    const Bytes patch = patch_bytes(add_windows({100, 39900}, content));
-    // Cut exactly at a chunk boundary, inside the second window's data.
-    Outcome outcome = run_apply(folder, prefix(patch, PATCH_CHUNK_SIZE));
-    EXPECT_EQ(outcome.code, DECODE_INVALID_INPUT);
-    EXPECT_EQ(outcome.message, "eof in decode");
-    EXPECT_EQ(outcome.output, prefix(content, 100));
-
-    // No source file beside it: the window that copies from it is refused.
-    std::vector<WindowSpec> windows = add_windows({100}, content);
-    InstructionEncoder enc;
-    encoder_start(&enc, 10);
-    encode_copy(&enc, 0, 10);
-    windows.push_back(window_from_encoder(&enc, VCD_SOURCE, 10));
-    outcome = run_apply(folder, patch_bytes(windows));
-    EXPECT_EQ(outcome.code, DECODE_INVALID_INPUT);
-    EXPECT_EQ(outcome.message, "source input required");
-    EXPECT_EQ(outcome.output, prefix(content, 100));
-}
-
-TEST(ApplyPatchOutput, UnwritableOutput) {
-    const TempFolder folder = make_temp_folder();
-    const Bytes content = random_bytes(300000, 5);
-    write_file(folder.path / "patch.bin", patch_bytes(add_windows({10}, content)));
-    write_file(folder.path / "big.bin", patch_bytes(add_windows({300000}, content)));
-    const char* message = nullptr;
-    EXPECT_EQ(apply_patch(0, 0, 100, 1, "none", (folder.path / "no" / "out.bin").string().c_str(),
-                          (folder.path / "patch.bin").string().c_str(), &message),
-              APPLY_OUTPUT_OPEN_FAILED);
-    EXPECT_STREQ(message, "cannot open output file");
-#ifndef _WIN32
-    // A full disk: a small window fails when the output is closed, a large one while written.
-    for (const char* patch : {"patch.bin", "big.bin"}) {
-        message = nullptr;
-        EXPECT_EQ(apply_patch(0, 0, 100, 1, "none", "/dev/full", (folder.path / patch).string().c_str(), &message),
-                  APPLY_OUTPUT_WRITE_FAILED)
-            << patch;
-        EXPECT_STREQ(message, "cannot write output file");
+    std::vector<WindowSpec> bad_last = files.windows;
+    bad_last.back().checksum ^= 1;
+    const struct {
+        const char* name;
+        Bytes patch;
+        FaultOperation operation;
+        std::uint64_t nth;   // 0: no fault
+        int code;
+        const char* message;
+        std::optional<std::size_t> output;   // bytes of the expected output written; {}: any
+    } cases[] = {
+        {"whole", patch, FAULT_OPEN, 0, 0, "", 20200},
+        {"empty patch", {}, FAULT_OPEN, 0, DECODE_INVALID_INPUT, "empty patch file", 0},
+        {"cut inside the file header", {'a', 'b'}, FAULT_OPEN, 0, APPLY_PATCH_NO_WINDOW, "patch holds no window", 0},
+        {"a file header alone", {0xD6, 0xC3, 0xC4, 0, 0}, FAULT_OPEN, 0, APPLY_PATCH_NO_WINDOW,
+         "patch holds no window", 0},
+        {"cut at the chunk boundary", prefix(patch, PATCH_CHUNK_SIZE), FAULT_OPEN, 0, DECODE_INVALID_INPUT,
+         "eof in decode", 100},
+        {"no source file", patch, FAULT_OPEN, 2, DECODE_INVALID_INPUT, "source input required", 0},
+        {"last window's checksum", patch_bytes(bad_last, files.header), FAULT_OPEN, 0, DECODE_CHECKSUM_MISMATCH,
+         "target window checksum mismatch", 20100},
+        {"patch open", patch, FAULT_OPEN, 1, APPLY_PATCH_OPEN_FAILED, "cannot open patch file", 0},
+        {"output open", patch, FAULT_OPEN, 3, APPLY_OUTPUT_OPEN_FAILED, "cannot open output file", 0},
+        {"patch length", patch, FAULT_SEEK, 1, APPLY_PATCH_SIZE_FAILED, "cannot determine patch file length", 0},
+        {"patch read", patch, FAULT_READ, 2, APPLY_PATCH_READ_FAILED, "patch file read failed or ended early", 0},
+        {"seek back in the source", patch, FAULT_SEEK, 3, APPLY_SOURCE_READ_FAILED,
+         "cannot seek in source file", 20100},
+        {"output write", patch, FAULT_WRITE, 2, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
+        {"output close", patch, FAULT_CLOSE, 1, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
+    };
+    for (const auto& c : cases) {
+        write_file(files.patch, c.patch);
+        fs::remove(files.output);
+        fault_injection_reset();
+        if (c.nth != 0) fault_injection_arm(c.operation, c.nth, FAULT_SHORT);
+        const Outcome outcome = apply(files);
+        EXPECT_EQ(outcome.code, c.code) << c.name;
+        EXPECT_EQ(outcome.message, c.message) << c.name;
+        if (c.output) {
+            EXPECT_TRUE(outcome.output == prefix(files.expected, *c.output)) << c.name;
+        }
     }
-#endif
 }
 
-TEST(ApplyPatchProgress, LinesForStartZeroAndFifty) {
-    const TempFolder folder = make_temp_folder();
-    const Bytes patch = patch_bytes(add_windows({5, 250, 250, 495}, random_bytes(1000, 6)));
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(run_apply(folder, patch, 1, 0, 1000).code, 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Progression: 25 %\rProgression: 50 %\rProgression: 100 %\r");
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(run_apply(folder, patch, 1, 50, 1000).code, 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Progression: 50 %\rProgression: 62 %\rProgression: 75 %\rProgression: 100 %\r");
+TEST(ApplyPatch, EveryFailingFileCallFailsTheApplication) {
+    Files files;
+    write_file(files.patch, patch_bytes(files.windows, files.header));
+    fault_injection_reset();
+    ASSERT_EQ(apply(files).code, 0);
+    std::uint64_t calls[FAULT_OPERATION_COUNT];
+    for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) calls[op] = fault_injection_count(FaultOperation(op));
+    for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
+        for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
+            for (std::uint64_t nth = 1; nth <= calls[op]; ++nth) {
+                fault_injection_reset();
+                fault_injection_arm(FaultOperation(op), nth, kind);
+                const Outcome outcome = apply(files);
+                const std::string where = std::to_string(op) + ":" + std::to_string(nth) + ":" + std::to_string(kind);
+                EXPECT_TRUE(outcome.code == 0 ? outcome.output == files.expected
+                                              : outcome.code != DECODE_CHECKSUM_MISMATCH)
+                    << where << " gave " << outcome.code;
+                const std::uint64_t opened = fault_injection_count(FAULT_OPEN) - (op == FAULT_OPEN ? 1 : 0);
+                EXPECT_EQ(fault_injection_count(FAULT_CLOSE), opened) << where;
+            }
+        }
+    }
 }
 
-TEST(ApplyPatchChecksum, MismatchInALaterWindow) {
-    const TempFolder folder = make_temp_folder();
-    const Bytes content = random_bytes(3000, 7);
-    std::vector<WindowSpec> windows = add_windows({1000, 1000, 1000}, content);
-    windows.back().checksum ^= 1;
-    const Outcome outcome = run_apply(folder, patch_bytes(windows));
-    EXPECT_EQ(outcome.code, DECODE_CHECKSUM_MISMATCH);
-    EXPECT_EQ(outcome.message, "target window checksum mismatch");
-    EXPECT_EQ(outcome.output, prefix(content, 2000));
+TEST(ApplyPatch, ProgressLinesFromTheStartGiven) {
+    Files files;
+    write_file(files.patch, patch_bytes(files.windows, files.header));
+    for (const auto& [start, lines] : {std::pair{0, "Progression: 99 %\rProgression: 100 %\r"},
+                                       std::pair{50, "Progression: 50 %\rProgression: 99 %\rProgression: 100 %\r"}}) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(apply(files, 1, start).code, 0);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), lines);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The command-line contract of vcdiff-apply, which scripts and other checks parse:
-// exit status, removed output and the exact last line on stderr.
+// exit status, output removed on failure and the exact last line on stderr.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sys/wait.h>
 
@@ -10,87 +11,59 @@
 #include <iterator>
 #include <string>
 
-#include "patch_writer.h"
-#include "vcdiff/decode_types.h"
+#include "patch_reference.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ToolRun {
-    int status;
-    std::string last_line;
-};
-
-fs::path folder_for_test() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path path = fs::temp_directory_path() / (std::string("orv_tool_") + info->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-    return path;
-}
-
-void write_file(const fs::path& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string read_text(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-ToolRun run_tool(const fs::path& folder, const std::string& arguments) {
-    const fs::path err = folder / "stderr.txt";
-    const std::string command = std::string(VCDIFF_APPLY_PATH) + " " + arguments + " 2> " + err.string();
-    const int raw = std::system(command.c_str());
-    std::string text = read_text(err);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    const std::size_t start = text.rfind('\n');
-    return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, start == std::string::npos ? text : text.substr(start + 1)};
-}
-
-Bytes one_window_patch(const Bytes& source, std::uint32_t checksum_xor) {
+TEST(VcdiffApplyTool, StatusOutputAndLastLine) {
+    const fs::path folder = fs::temp_directory_path() / ("orv_tool_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    std::ofstream(folder / "source", std::ios::binary).write("abcd", 4);
     InstructionEncoder enc;
     encoder_start(&enc, 4);
     encode_copy(&enc, 0, 4);
     encode_add(&enc, {'e', 'f'});
-    WindowSpec window = checked_window(&enc, source);
-    window.checksum ^= checksum_xor;
-    return patch_bytes({window});
-}
-
-TEST(VcdiffApplyTool, SuccessFailureAndUsage) {
-    const fs::path folder = folder_for_test();
-    const std::string source = (folder / "source").string();
-    const std::string patch = (folder / "patch").string();
-    const std::string output = (folder / "output").string();
-    const Bytes source_bytes{'a', 'b', 'c', 'd'};
-    write_file(source, source_bytes);
-
-    write_file(patch, one_window_patch(source_bytes, 0));
-    ToolRun run = run_tool(folder, source + " " + patch + " " + output);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(read_text(output), "abcdef");
-
-    write_file(patch, one_window_patch(source_bytes, 1));
-    run = run_tool(folder, source + " " + patch + " " + output);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.last_line, "vcdiff-apply: DECODE_CHECKSUM_MISMATCH (-17715): target window checksum mismatch");
-    EXPECT_FALSE(fs::exists(output));
-
-    write_file(patch, {0xD6, 0xC3, 0xC4, 0, 0});   // a file header alone
-    run = run_tool(folder, source + " " + patch + " " + output);
-    EXPECT_EQ(run.last_line, "vcdiff-apply: APPLY_PATCH_NO_WINDOW (-17807): patch holds no window");
-    EXPECT_FALSE(fs::exists(output));
-
-    run = run_tool(folder, source + " " + (folder / "absent").string() + " " + output);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.last_line, "vcdiff-apply: APPLY_PATCH_OPEN_FAILED (-17801): cannot open patch file");
-
-    run = run_tool(folder, source + " " + patch);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.last_line, "usage: vcdiff-apply SOURCE PATCH OUTPUT");
+    WindowSpec window = checked_window(&enc, {'a', 'b', 'c', 'd'});
+    for (const char* name : {"good", "bad"}) {
+        const Bytes patch = patch_bytes({window});
+        std::ofstream(folder / name, std::ios::binary) << std::string(patch.begin(), patch.end());
+        window.checksum ^= 1;
+    }
+    std::ofstream(folder / "header-only", std::ios::binary).write("\xD6\xC3\xC4\0\0", 5);
+    const struct {
+        const char* arguments;
+        int status;
+        const char* last_line;
+        const char* output;   // null: no output file left
+    } cases[] = {
+        {"source good output", 0, "", "abcdef"},
+        {"source bad output", 1, "vcdiff-apply: DECODE_CHECKSUM_MISMATCH (-17715): target window checksum mismatch",
+         nullptr},
+        {"source header-only output", 1, "vcdiff-apply: APPLY_PATCH_NO_WINDOW (-17807): patch holds no window",
+         nullptr},
+        {"source absent output", 1, "vcdiff-apply: APPLY_PATCH_OPEN_FAILED (-17801): cannot open patch file", nullptr},
+        {"source good", 2, "usage: vcdiff-apply SOURCE PATCH OUTPUT", nullptr},
+    };
+    for (const auto& c : cases) {
+        fs::remove(folder / "output");
+        const std::string command = "cd " + folder.string() + " && " + VCDIFF_APPLY_PATH + " " + c.arguments + " 2>err";
+        const int raw = std::system(command.c_str());
+        std::string err = read_text(folder / "err");
+        if (!err.empty() && err.back() == '\n') err.pop_back();
+        EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.arguments;
+        EXPECT_EQ(err.substr(err.rfind('\n') == std::string::npos ? 0 : err.rfind('\n') + 1), c.last_line);
+        EXPECT_EQ(fs::exists(folder / "output"), c.output != nullptr) << c.arguments;
+        if (c.output != nullptr) {
+            EXPECT_EQ(read_text(folder / "output"), c.output);
+        }
+    }
     fs::remove_all(folder);
 }
 

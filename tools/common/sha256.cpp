@@ -66,6 +66,7 @@ void sha256_start(Sha256& hash) {
 }
 
 void sha256_add(Sha256& hash, const void* bytes, std::size_t length) {
+    if (length == 0) return;   // an empty buffer may come as a null pointer, which memcpy must not see
     const auto* in = static_cast<const std::uint8_t*>(bytes);
     hash.total_bytes += length;
     if (hash.block_fill > 0) {

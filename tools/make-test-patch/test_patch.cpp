@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "vcdiff/decode_types.h"
+#include "vcdiff/decoder.h"
 
 namespace {
 
@@ -196,24 +197,6 @@ void write_header(const TestPatchOptions& options, PatchSink* sink) {
 
 }  // namespace
 
-std::uint32_t fast_adler32(const std::uint8_t* bytes, std::size_t count) {
-    constexpr std::uint32_t MODULUS = 65521;
-    constexpr std::size_t LONGEST_UNREDUCED = 5552;   // the sums cannot overflow 32 bits before this
-    std::uint32_t a = 1;
-    std::uint32_t b = 0;
-    std::size_t at = 0;
-    while (at < count) {
-        const std::size_t end = at + std::min(count - at, LONGEST_UNREDUCED);
-        for (; at < end; ++at) {
-            a += bytes[at];
-            b += a;
-        }
-        a %= MODULUS;
-        b %= MODULUS;
-    }
-    return (b << 16) | a;
-}
-
 std::uint64_t test_patch_window_count(const TestPatchOptions& options) {
     return (options.target_size + options.window_size - 1) / options.window_size;
 }
@@ -266,7 +249,7 @@ TestPatchResult write_test_patch(const TestPatchOptions& options, const SourceRe
         }
         if (options.checksums) {
             window.indicator = static_cast<std::uint8_t>(window.indicator | VCD_CHECKSUM);
-            window.checksum = fast_adler32(target, length);
+            window.checksum = adler32(1, target, length);
             if (options.bad_checksum_window == index) window.checksum ^= 1;
         }
         if (target_hash != nullptr) sha256_add(*target_hash, target, length);

@@ -54,6 +54,3 @@ std::uint64_t test_patch_window_count(const TestPatchOptions& options);
 // is added to it in order (the expected output of applying the patch).
 TestPatchResult write_test_patch(const TestPatchOptions& options, const SourceReader& source, PatchSink* sink,
                                  Sha256* target_hash);
-
-// Adler-32 with the sums reduced every 5552 bytes, as fast as a plain loop gets.
-std::uint32_t fast_adler32(const std::uint8_t* bytes, std::size_t count);

@@ -1,8 +1,8 @@
 #include "patch_writer.h"
 
 #include "vcdiff/decode_types.h"
+#include "vcdiff/decoder.h"
 
-#include <random>
 #include <utility>
 
 namespace {
@@ -373,7 +373,7 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
     window.addresses = encoder->addresses;
     if (expected_target != nullptr) {
         window.indicator = static_cast<std::uint8_t>(indicator | VCD_CHECKSUM);
-        window.checksum = reference_adler32(*expected_target);
+        window.checksum = adler32(1, expected_target->data(), expected_target->size());
     }
     return window;
 }
@@ -384,15 +384,6 @@ Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& 
     write_file_header(&sink, header);
     for (const WindowSpec& window : windows) write_window(&sink, window);
     return patch;
-}
-
-WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source, std::uint64_t copy_offset, Bytes* target) {
-    encoder_finish(encoder);
-    const std::uint64_t length = encoder->copy_window_length;
-    const auto expected = reference_window_target(source, copy_offset, length, encoder->ops);
-    if (target != nullptr && expected) *target = *expected;
-    return window_from_encoder(encoder, length != 0 ? VCD_SOURCE : 0, length, copy_offset,
-                               expected ? &*expected : nullptr);
 }
 
 OpcodeEntry default_opcode_entry(std::uint8_t opcode) {
@@ -415,51 +406,4 @@ OpcodeEntry default_opcode_entry(std::uint8_t opcode) {
         return {ADD, static_cast<std::uint8_t>(k % 4 + 1), static_cast<std::uint8_t>(COPY + 6 + k / 4), 4};
     }
     return {static_cast<std::uint8_t>(COPY + (op - 247)), 4, ADD, 1};
-}
-
-// ---- References ------------------------------------------------------------------
-
-std::optional<Bytes> reference_window_target(const Bytes& source, std::uint64_t copy_offset,
-                                             std::uint64_t copy_length, const std::vector<PatchOp>& ops) {
-    Bytes target;
-    for (const PatchOp& op : ops) {
-        if (op.type == ADD) {
-            if (op.bytes.size() != op.size) return std::nullopt;
-            append(&target, op.bytes);
-        } else if (op.type == RUN) {
-            if (op.bytes.size() != 1) return std::nullopt;
-            target.insert(target.end(), op.size, op.bytes[0]);
-        } else if (op.address < copy_length) {
-            if (op.size > copy_length - op.address) return std::nullopt;
-            const std::uint64_t start = copy_offset + op.address;
-            if (start < copy_offset || start > source.size() || op.size > source.size() - start) return std::nullopt;
-            target.insert(target.end(), source.begin() + static_cast<std::ptrdiff_t>(start),
-                          source.begin() + static_cast<std::ptrdiff_t>(start + op.size));
-        } else {
-            // Byte by byte: a copy may overlap the bytes it is producing.
-            const std::uint64_t from = op.address - copy_length;
-            if (from >= target.size()) return std::nullopt;
-            for (std::uint64_t i = 0; i < op.size; ++i) target.push_back(target[from + i]);
-        }
-    }
-    return target;
-}
-
-std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count) {
-    std::uint32_t s1 = 1;
-    std::uint32_t s2 = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        s1 = (s1 + bytes[i]) % 65521;
-        s2 = (s2 + s1) % 65521;
-    }
-    return (s2 << 16) | s1;
-}
-
-std::uint32_t reference_adler32(const Bytes& bytes) { return reference_adler32(bytes.data(), bytes.size()); }
-
-Bytes random_bytes(std::size_t count, unsigned seed) {
-    std::mt19937 generator(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-    return bytes;
 }

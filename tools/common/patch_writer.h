@@ -1,5 +1,5 @@
-// Builds patch files for tests, field by field, so that each test states exactly
-// what it feeds the decoder: well-formed windows, and windows that break one rule.
+// Writes patch files field by field: well-formed windows, and windows that break
+// one rule on purpose (make-test-patch, and the checks built on it).
 //
 // Output streams: a file header, then windows appended one by one to a byte vector
 // or a FILE*, so that a multi-gigabyte patch never has to sit in memory at once.
@@ -41,8 +41,8 @@ struct FileHeaderSpec {
     std::uint8_t indicator = 0;
     std::uint8_t secondary_id = 0;           // bit 0x01
     std::uint64_t code_table_length = 0;     // bit 0x02, then near 4 and same 3
-    Bytes app_header;                        // bit 0x04: its length, then these bytes
-    std::optional<std::uint64_t> app_header_length;  // default: app_header.size()
+    Bytes app_header{};                      // bit 0x04: its length, then these bytes
+    std::optional<std::uint64_t> app_header_length{};  // default: app_header.size()
 };
 
 void write_file_header(PatchSink* sink, const FileHeaderSpec& header);
@@ -55,13 +55,13 @@ struct WindowSpec {
     std::uint8_t indicator = 0;
     std::uint64_t copy_length = 0;
     std::uint64_t copy_offset = 0;
-    std::optional<std::uint64_t> encoding_length;  // default: the true byte count
+    std::optional<std::uint64_t> encoding_length{};  // default: the true byte count
     std::uint64_t target_length = 0;
     std::uint8_t delta_indicator = 0;
     std::uint32_t checksum = 0;
-    Bytes data;
-    Bytes instructions;
-    Bytes addresses;
+    Bytes data{};
+    Bytes instructions{};
+    Bytes addresses{};
     // Extra empty groups in front of these fields (non-shortest encodings).
     unsigned copy_offset_pad = 0;
     unsigned encoding_length_pad = 0;
@@ -148,7 +148,7 @@ inline std::uint64_t encoder_target_size(const InstructionEncoder& encoder) {
 }
 
 // A window around the encoder's sections (finishing it first): target length from
-// the instructions, copy window as given, checksum of `expected_target` when given.
+// the instructions, copy window as given, Adler-32 of `expected_target` when given.
 WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicator,
                                std::uint64_t copy_length = 0, std::uint64_t copy_offset = 0,
                                const Bytes* expected_target = nullptr);
@@ -156,29 +156,9 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
 // A whole patch in memory: the header, then the windows.
 Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header = {});
 
-// The encoder's window, its copy window over source[copy_offset...] when it has one,
-// checked against the reference target (stored in `target` when given).
-WindowSpec checked_window(InstructionEncoder* encoder, const Bytes& source = {}, std::uint64_t copy_offset = 0,
-                          Bytes* target = nullptr);
-
 // One entry of the default code table, from its opcode ranges (not from the
 // shape-driven builder the decoder uses, so the two can check each other).
 struct OpcodeEntry {
     std::uint8_t type1, size1, type2, size2;   // types: NOOP, ADD, RUN, COPY + mode
 };
 OpcodeEntry default_opcode_entry(std::uint8_t opcode);
-
-// ---- References for tests -------------------------------------------------------
-
-// `count` pseudo-random bytes, the same for the same seed.
-Bytes random_bytes(std::size_t count, unsigned seed);
-
-// The target of a window computed straight from the instructions: `source` is the
-// whole source file; the copy window is source[copy_offset, copy_offset + copy_length).
-// Returns nullopt when an instruction reads outside the source or ahead of the target.
-std::optional<Bytes> reference_window_target(const Bytes& source, std::uint64_t copy_offset,
-                                             std::uint64_t copy_length, const std::vector<PatchOp>& ops);
-
-// Adler-32 the slow way: both sums reduced after every byte.
-std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count);
-std::uint32_t reference_adler32(const Bytes& bytes);
