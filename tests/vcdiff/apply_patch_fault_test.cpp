@@ -90,7 +90,7 @@ TEST(ApplyPatchFaults, OneOfEachOperation) {
     } cases[] = {
         {FAULT_OPEN, 3, FAULT_FAIL, APPLY_OUTPUT_OPEN_FAILED},
         {FAULT_READ, 2, FAULT_SHORT, APPLY_PATCH_READ_FAILED},    // the patch's only chunk
-        {FAULT_SEEK, 3, FAULT_FAIL, APPLY_SOURCE_READ_FAILED},    // back to source block 0
+        {FAULT_READ, 1, FAULT_FAIL, APPLY_SOURCE_READ_FAILED},    // the source's first block, or its mapping
         {FAULT_WRITE, 2, FAULT_SHORT, APPLY_OUTPUT_WRITE_FAILED},
         {FAULT_CLOSE, 1, FAULT_FAIL, APPLY_OUTPUT_WRITE_FAILED},  // the output: its last bytes may be lost
     };

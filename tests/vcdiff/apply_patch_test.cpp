@@ -12,6 +12,7 @@
 
 #include "patch_writer.h"
 #include "vcdiff/decoder.h"
+#include "vcdiff/source_reader.h"
 
 namespace {
 
@@ -172,6 +173,29 @@ TEST(ApplyPatchChecksum, MismatchInALaterWindow) {
     EXPECT_EQ(outcome.code, DECODE_CHECKSUM_MISMATCH);
     EXPECT_EQ(outcome.message, "target window checksum mismatch");
     EXPECT_EQ(outcome.output, prefix(content, 2000));
+}
+
+TEST(SourceReader, ASourceShortenedWhileMappedReadsAsZerosAndIsReported) {
+    const TempFolder folder = make_temp_folder();
+    const fs::path path = folder.path / "source.bin";
+    write_file(path, Bytes(4 * SOURCE_BLOCK_SIZE, 0xA5));
+    std::FILE* file = std::fopen(path.string().c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    SourceReader reader{};
+    DecodeSource record{};
+    record.block_size = SOURCE_BLOCK_SIZE;
+    const char* message = nullptr;
+    ASSERT_EQ(open_source_reader(&reader, file, &message), 0);
+    if (reader.mapping.bytes != nullptr) {
+        ASSERT_EQ(load_source_block(&reader, &record, 3, &message), 0);
+        EXPECT_FALSE(source_reader_lost(&reader));
+        fs::resize_file(path, SOURCE_BLOCK_SIZE);
+        const Bytes seen(record.current_block, record.current_block + SOURCE_BLOCK_SIZE);
+        EXPECT_EQ(seen, Bytes(SOURCE_BLOCK_SIZE, 0));
+        EXPECT_TRUE(source_reader_lost(&reader));
+    }
+    std::fclose(file);
+    release_source_reader(&reader);
 }
 
 }  // namespace
