@@ -9,10 +9,14 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "patch_writer.h"
 #include "vcdiff/decoder.h"
-#include "vcdiff/source_reader.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -175,27 +179,44 @@ TEST(ApplyPatchChecksum, MismatchInALaterWindow) {
     EXPECT_EQ(outcome.output, prefix(content, 2000));
 }
 
-TEST(SourceReader, ASourceShortenedWhileMappedReadsAsZerosAndIsReported) {
+#ifndef _WIN32
+// The output is a pipe that this test drains: the driver is still writing the first
+// window (larger than a pipe holds) when the test shortens the source to nothing, so
+// the second window's copy finds its mapped pages gone.
+TEST(ApplyPatchSource, ASourceShortenedDuringTheRunEndsInAReadFailureNotACrash) {
     const TempFolder folder = make_temp_folder();
-    const fs::path path = folder.path / "source.bin";
-    write_file(path, Bytes(4 * SOURCE_BLOCK_SIZE, 0xA5));
-    std::FILE* file = std::fopen(path.string().c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    SourceReader reader{};
-    DecodeSource record{};
-    record.block_size = SOURCE_BLOCK_SIZE;
+    const fs::path source = folder.path / "source.bin";
+    const fs::path output = folder.path / "out.bin";
+    const Bytes source_bytes(4 * SOURCE_BLOCK_SIZE, 0xA5);
+    write_file(source, source_bytes);
+    write_file(folder.path / "patch.bin", [&] {
+        InstructionEncoder first;
+        encoder_start(&first, 0);
+        encode_run(&first, 7, 4u << 20);
+        InstructionEncoder second;
+        encoder_start(&second, SOURCE_BLOCK_SIZE);
+        encode_copy(&second, 0, SOURCE_BLOCK_SIZE);
+        return patch_bytes({checked_window(&first), checked_window(&second, source_bytes, 3 * SOURCE_BLOCK_SIZE)});
+    }());
+    ASSERT_EQ(mkfifo(output.c_str(), 0600), 0);
+    std::uint64_t drained = 0;
+    std::thread drain([&] {
+        std::FILE* pipe = std::fopen(output.c_str(), "rb");
+        if (pipe == nullptr) return;
+        char piece[4096];
+        for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, pipe)) != 0;) {
+            if (drained == 0) fs::resize_file(source, 0);
+            drained += got;
+        }
+        std::fclose(pipe);
+    });
     const char* message = nullptr;
-    ASSERT_EQ(open_source_reader(&reader, file, &message), 0);
-    if (reader.mapping.bytes != nullptr) {
-        ASSERT_EQ(load_source_block(&reader, &record, 3, &message), 0);
-        EXPECT_FALSE(source_reader_lost(&reader));
-        fs::resize_file(path, SOURCE_BLOCK_SIZE);
-        const Bytes seen(record.current_block, record.current_block + SOURCE_BLOCK_SIZE);
-        EXPECT_EQ(seen, Bytes(SOURCE_BLOCK_SIZE, 0));
-        EXPECT_TRUE(source_reader_lost(&reader));
-    }
-    std::fclose(file);
-    release_source_reader(&reader);
+    const int code = apply_patch(0, 0, 100, 1, source.c_str(), output.c_str(),
+                                 (folder.path / "patch.bin").c_str(), &message);
+    drain.join();
+    EXPECT_EQ(code, APPLY_SOURCE_READ_FAILED) << message;
+    EXPECT_EQ(drained, 4u << 20);
 }
+#endif
 
 }  // namespace
