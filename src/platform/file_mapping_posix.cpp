@@ -1,7 +1,7 @@
 // File mappings over mmap. A mapped file that another program shortens raises
-// SIGBUS at the next touch of a page past its new end; the handler puts a page of
-// zeros in its place and raises a flag, so the reader ends on its ordinary failure
-// path instead of the process dying.
+// SIGBUS at the next touch of a page past its new end (so does a page the disk
+// cannot read); the handler puts a page of zeros in its place and raises a flag, so
+// the reader ends on its ordinary failure path instead of the process dying.
 #include "platform/file_mapping.h"
 
 #include <signal.h>
@@ -19,6 +19,7 @@ std::atomic<std::uintptr_t> mapped_end{0};
 std::atomic<int> mapping_lost{0};
 std::uintptr_t page_size = 4096;
 bool handler_installed = false;
+struct sigaction previous_action {};
 
 void on_bus_error(int, siginfo_t* info, void*) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
@@ -30,8 +31,8 @@ void on_bus_error(int, siginfo_t* info, void*) {
             return;
         }
     }
-    // Not a page of ours: the fault ends the process as it would have without us.
-    signal(SIGBUS, SIG_DFL);
+    // Not a page of ours: the fault, raised again on return, goes where it went before.
+    sigaction(SIGBUS, &previous_action, nullptr);
 }
 
 bool install_bus_error_handler() {
@@ -43,7 +44,7 @@ bool install_bus_error_handler() {
     action.sa_sigaction = on_bus_error;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_SIGINFO;
-    handler_installed = sigaction(SIGBUS, &action, nullptr) == 0;
+    handler_installed = sigaction(SIGBUS, &action, &previous_action) == 0;
     return handler_installed;
 }
 

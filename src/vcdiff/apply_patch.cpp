@@ -88,8 +88,8 @@ int write_window(PatchApplication* app, Progress* progress) {
 int decode_chunk(PatchApplication* app, Progress* progress) {
     for (;;) {
         const int result = decode_step(&app->stream);
-        // Checked first: bytes gone from a shortened source read as zeros.
-        if (source_reader_lost(&app->reader)) return fail(app, APPLY_SOURCE_READ_FAILED, "source file shrank while read");
+        // Checked first: source bytes lost during the step (the file was shortened) read as zeros.
+        if (source_reader_lost(&app->reader)) return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
         switch (result) {
             case DECODE_INPUT:
                 return 0;
