@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "vcdiff/decoder.h"
 #include "vcdiff/source_reader.h"
+#include "vcdiff/window_memory.h"
 
 namespace {
 
@@ -140,6 +141,7 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
     DecodeConfig config{};
     config.window_size = PATCH_CHUNK_SIZE;
     config.flags = DRIVER_FLAGS;
+    config.allocate = allocate_window_memory;
     const int configured = configure_stream(&app->stream, &config);
     app->stream_configured = true;
     if (configured != 0) return decoder_failure(app, configured);

@@ -10,4 +10,5 @@ target_sources(orvelia_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/adler32_x86.cpp
   ${CMAKE_CURRENT_LIST_DIR}/result_names.cpp
 )
-target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/apply_patch.cpp ${CMAKE_CURRENT_LIST_DIR}/source_reader.cpp)
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/apply_patch.cpp ${CMAKE_CURRENT_LIST_DIR}/source_reader.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/window_memory.cpp)
