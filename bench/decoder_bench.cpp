@@ -6,6 +6,7 @@
 #include <random>
 
 #include "patch_reference.h"
+#include "vcdiff/adler32.h"
 #include "vcdiff/decoder.h"
 
 namespace {
@@ -122,11 +123,34 @@ void adds(benchmark::State& state) { run(state, Kind::ADDS, 16384, DECODE_FLAG_C
 void runs(benchmark::State& state) { run(state, Kind::RUNS, 16384, DECODE_FLAG_CHECKSUMS); }
 void copies_one_byte_per_call(benchmark::State& state) { run(state, Kind::COPIES, 1, DECODE_FLAG_CHECKSUMS); }
 
+// The window checksum by itself, over one 8 MiB window: the kernel adler32() picks,
+// then each kernel.
+void checksum(benchmark::State& state, Adler32Function function) {
+    const Bytes& window = bench_source();
+    for (auto _ : state) benchmark::DoNotOptimize(function(1, window.data(), window.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(window.size()));
+}
+void adler32_alone(benchmark::State& state) { checksum(state, adler32); }
+void adler32_portable_kernel(benchmark::State& state) { checksum(state, adler32_portable); }
+#ifdef ORV_ADLER32_SSE2
+void adler32_sse2_kernel(benchmark::State& state) { checksum(state, adler32_sse2); }
+BENCHMARK(adler32_sse2_kernel)->Unit(benchmark::kMillisecond);
+#endif
+#ifdef ORV_ADLER32_AVX2
+void adler32_avx2_kernel(benchmark::State& state) {
+    if (!adler32_avx2_usable()) return state.SkipWithError("no AVX2 here");
+    checksum(state, adler32_avx2);
+}
+BENCHMARK(adler32_avx2_kernel)->Unit(benchmark::kMillisecond);
+#endif
+BENCHMARK(adler32_portable_kernel)->Unit(benchmark::kMillisecond);
+
 BENCHMARK(copies_checksummed)->Unit(benchmark::kMillisecond);
 BENCHMARK(copies_unchecked)->Unit(benchmark::kMillisecond);
 BENCHMARK(adds)->Unit(benchmark::kMillisecond);
 BENCHMARK(runs)->Unit(benchmark::kMillisecond);
 BENCHMARK(copies_one_byte_per_call)->Unit(benchmark::kMillisecond);
+BENCHMARK(adler32_alone)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -7,14 +7,12 @@
 #include "platform/platform.h"
 #include "progress/progress_line.h"
 #include "vcdiff/decoder.h"
+#include "vcdiff/source_reader.h"
+#include "vcdiff/window_memory.h"
 
 namespace {
 
 constexpr std::uint32_t DRIVER_FLAGS = DECODE_FLAG_CHECKSUMS;   // checksums stay verified
-constexpr std::uint64_t UNKNOWN_POSITION = ~std::uint64_t{0};
-// The source stream's buffer: a run of 16 KiB block reads costs one system call per
-// this many bytes.
-constexpr std::size_t SOURCE_STREAM_BUFFER = 256 * 1024;
 
 // Everything one application owns, so that one routine can release it on every path.
 struct PatchApplication {
@@ -22,10 +20,7 @@ struct PatchApplication {
     std::FILE* source;
     std::FILE* output;
     std::uint8_t* input_buffer;
-    std::uint8_t* block_buffer;
-    char* source_stream_buffer;      // the source stream's own buffer; freed after it is closed
-    std::int64_t source_size;
-    std::uint64_t source_position;   // where the source stream stands: no seek is needed there
+    SourceReader reader;             // released after the source is closed
     bool stream_configured;
     DecodeStream stream;
     DecodeSource source_record;
@@ -68,52 +63,12 @@ void print_progress(Progress* progress, std::uint64_t bytes) {
     }
 }
 
-// Loads block `number` of the source into the block buffer; a block past the end
-// comes back empty, which the decoder reports as a source too short.
-int load_source_block(PatchApplication* app, std::uint64_t number) {
-    DecodeSource* record = &app->source_record;
-    const std::uint64_t size = static_cast<std::uint64_t>(app->source_size);
-    std::uint64_t length = 0;
-    if (number <= size / record->block_size) {
-        const std::uint64_t offset = number * record->block_size;
-        length = size - offset < record->block_size ? size - offset : record->block_size;
-        if (length != 0) {
-            // Blocks are mostly asked for in order: the stream is then already there, and
-            // its buffer serves the read without a system call.
-            if (offset != app->source_position &&
-                platform_fseek(app->source, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
-                app->source_position = UNKNOWN_POSITION;
-                return fail(app, APPLY_SOURCE_READ_FAILED, "cannot seek in source file");
-            }
-            // The size is known, so a short read is a read error, not the end of the file.
-            if (platform_fread(app->block_buffer, static_cast<std::size_t>(length), app->source) != length) {
-                app->source_position = UNKNOWN_POSITION;
-                return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
-            }
-            app->source_position = offset + length;
-        }
-    }
-    record->current_block_length = length;
-    record->current_block_number = number;
-    return 0;
-}
-
 int attach_source_file(PatchApplication* app) {
-    if (platform_fstat_size(app->source, &app->source_size) != 0 || app->source_size < 0) {
-        return fail(app, APPLY_SOURCE_READ_FAILED, "cannot query source file size");
-    }
-    // Without a bigger buffer each block would be a system call of its own.
-    app->source_stream_buffer = static_cast<char*>(std::malloc(SOURCE_STREAM_BUFFER));
-    if (app->source_stream_buffer != nullptr) {
-        platform_set_stream_buffer(app->source, app->source_stream_buffer, SOURCE_STREAM_BUFFER);
-    }
-    app->source_position = 0;
-    app->block_buffer = static_cast<std::uint8_t*>(std::malloc(SOURCE_BLOCK_SIZE));
-    if (app->block_buffer == nullptr) return fail(app, DECODE_OUT_OF_MEMORY, "out of memory");
+    const int opened = open_source_reader(&app->reader, app->source, &app->message);
+    if (opened != 0) return opened;
     DecodeSource* record = &app->source_record;
     record->block_size = SOURCE_BLOCK_SIZE;
-    record->current_block = app->block_buffer;
-    const int loaded = load_source_block(app, 0);
+    const int loaded = load_source_block(&app->reader, record, 0, &app->message);
     if (loaded != 0) return loaded;
     attach_source(&app->stream, record);
     return 0;
@@ -134,6 +89,8 @@ int write_window(PatchApplication* app, Progress* progress) {
 int decode_chunk(PatchApplication* app, Progress* progress) {
     for (;;) {
         const int result = decode_step(&app->stream);
+        // Checked first: source bytes lost during the step (the file was shortened) read as zeros.
+        if (source_reader_lost(&app->reader)) return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
         switch (result) {
             case DECODE_INPUT:
                 return 0;
@@ -144,7 +101,8 @@ int decode_chunk(PatchApplication* app, Progress* progress) {
             case DECODE_GETSRCBLK: {
                 // Only asked for with a source attached; anything else would loop.
                 if (app->source == nullptr) return fail(app, APPLY_SOURCE_READ_FAILED, "no source file");
-                const int loaded = load_source_block(app, app->source_record.requested_block);
+                const int loaded =
+                    load_source_block(&app->reader, &app->source_record, app->source_record.requested_block, &app->message);
                 if (loaded != 0) return loaded;
                 break;
             }
@@ -183,6 +141,7 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
     DecodeConfig config{};
     config.window_size = PATCH_CHUNK_SIZE;
     config.flags = DRIVER_FLAGS;
+    config.allocate = allocate_window_memory;
     const int configured = configure_stream(&app->stream, &config);
     app->stream_configured = true;
     if (configured != 0) return decoder_failure(app, configured);
@@ -227,13 +186,12 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
 // success into failure.
 int release_all(PatchApplication* app, int result) {
     std::free(app->input_buffer);
-    std::free(app->block_buffer);
     if (app->stream_configured) release_stream(&app->stream);
     if (app->output != nullptr && platform_fclose(app->output) != 0 && result == 0) {
         result = fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
     }
     if (app->source != nullptr) platform_fclose(app->source);
-    std::free(app->source_stream_buffer);
+    release_source_reader(&app->reader);
     if (app->patch != nullptr) platform_fclose(app->patch);
     return result;
 }

@@ -1,0 +1,24 @@
+// Read-only views of a whole file, for reading a large file without copying it
+// through a buffer first.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct FileMapping {
+    const std::uint8_t* bytes;  // null when nothing is mapped
+    std::uint64_t length;
+};
+
+enum MapResult { MAP_DONE, MAP_UNAVAILABLE, MAP_FAILED_READ };
+
+// Maps the first `length` bytes of the stream's file. MAP_UNAVAILABLE when this
+// system or file cannot be mapped (the caller reads instead); MAP_FAILED_READ counts
+// as a failed read. A page the file no longer holds when it is touched (the file was
+// shortened meanwhile) reads as zeros and raises the flag platform_mapping_lost().
+MapResult platform_map_file(std::FILE* stream, std::uint64_t length, FileMapping* mapping);
+// Gives back the memory of the pages touched so far; they are read again if touched.
+void platform_forget_mapped_pages(const FileMapping* mapping);
+void platform_unmap_file(FileMapping* mapping);
+// Whether a page of the current mapping was found gone since it was mapped.
+bool platform_mapping_lost();
