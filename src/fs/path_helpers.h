@@ -9,10 +9,6 @@
 // Returns 0 and changes nothing when `text` has n characters or fewer.
 int drop_path_prefix(char* text, std::size_t n);
 
-// Removes the last `n` characters. Returns 0 and changes nothing when `text` has n
-// characters or fewer.
-int cut_path_tail(char* text, std::size_t n);
-
 // Keeps only the text after the last separator ('\' or '/' on Windows, '/' elsewhere,
 // where a backslash is an ordinary name character); a separator at position 0 does
 // not count.
@@ -28,5 +24,3 @@ void cut_last_component(char* path);
 // fit in `capacity` bytes, terminator included.
 bool join_path(char* out, std::size_t capacity, const char* folder, const char* name);
 
-// True when `text` (plus its terminator) fits in `capacity` bytes.
-bool fits_in(const char* text, std::size_t capacity);
