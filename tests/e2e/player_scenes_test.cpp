@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 enum Content { US, EU, PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, WRONG_BOOT, WRONG_MARKER, NO_TERMINATOR, US_PLUS_4G,
-               HUGE_HEADER, HUGE_WINDOW, PAST_END, ENDLESS };
+               HUGE_HEADER, PAST_END };
 enum After { KEPT, GONE, OUTPUT };   // as made, deleted, the patched image
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
 enum Where { BOTH, NATIVE, WINE };
@@ -42,33 +42,23 @@ struct Scene {
 
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
 
-Bytes patch_of(const FileHeaderSpec& header, const std::vector<WindowSpec>& windows, const Bytes& rest = {}) {
+Bytes patch_of(const FileHeaderSpec& header, const WindowSpec& window) {
     Bytes patch;
     PatchSink sink = sink_to_bytes(&patch);
     write_file_header(&sink, header);
-    for (const WindowSpec& window : windows) write_window(&sink, window);
-    patch.insert(patch.end(), rest.begin(), rest.end());
+    write_window(&sink, window);
     return patch;
 }
 
+// An application header no allocation can hold, or a copy past the image's end.
 Bytes hostile_patch(Content content) {
     FileHeaderSpec header;
-    WindowSpec window;
+    header.indicator = content == HUGE_HEADER ? 0x04 : 0;
+    if (content == HUGE_HEADER) header.app_header_length = std::uint64_t{1} << 62;
     InstructionEncoder encoder;
-    switch (content) {
-        case HUGE_HEADER:   // an application header no allocation can hold
-            header.indicator = 0x04;
-            header.app_header_length = std::uint64_t{1} << 62;
-            return patch_of(header, {});
-        case HUGE_WINDOW:
-            window.target_length = std::uint64_t{1} << 40;
-            return patch_of(header, {window});
-        case PAST_END:
-            encoder_start(&encoder, 5000);
-            encode_copy(&encoder, 0, 5000);
-            return patch_of(header, {window_from_encoder(&encoder, VCD_SOURCE, 5000, US_SIZE - 100)});
-        default: return patch_of(header, {}, Bytes(40, 0xFF));   // an integer that never ends
-    }
+    encoder_start(&encoder, 5000);
+    encode_copy(&encoder, 0, 5000);
+    return patch_of(header, window_from_encoder(&encoder, VCD_SOURCE, 5000, US_SIZE - 100));
 }
 
 void make(const fs::path& path, const File& file, std::string* expected) {
@@ -90,7 +80,8 @@ void make(const fs::path& path, const File& file, std::string* expected) {
         case WRONG_BOOT: return make_sparse_file(path, US_SIZE, {{13093328, "cdrom0:\\SLUS_000.00;1"}});
         case WRONG_MARKER: return make_sparse_file(path, US_SIZE, {us_identity()[0], {14500752, "\x82\x62\x82\x80"}});
         case NO_TERMINATOR: return make_sparse_file(path, EU_SIZE, {{12693144, eu_boot + "X"}});
-        case US_PLUS_4G: return make_sparse_file(path, US_SIZE + (std::uint64_t{1} << 32), us_identity());   // same low 32 bits
+        case US_PLUS_4G:   // the US size in its low 32 bits
+            return make_sparse_file(path, US_SIZE + (std::uint64_t{1} << 32), us_identity());
         default: return write_file(path, hostile_patch(file.content));
     }
 }
@@ -112,76 +103,77 @@ std::string us_failed() { return us_start() + patch_failed() + press_key(); }
 std::string succeeded(const std::string& image, const std::string& output) {
     return us_start(image) + patch_succeeded(output) + press_key();
 }
-std::string not_found() { return banner() + image_not_found() + press_key(); }
+std::string no_patch(const std::string& image, bool european = false) {
+    return banner() + (european ? eu_detected(image) + eu_patch_missing() : us_detected(image) + us_patch_missing()) +
+           press_key();
+}
 
 std::vector<Scene> scenes(const fs::path& folder) {
-    const File us{"game.iso", US}, patch{US_PATCH, PATCH};
+    const File us{"game.iso", US}, patch{US_PATCH, PATCH}, old_output{"game_patched.iso", TEXT, "old"};
+    const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
     std::string deep = "deep";
     for (int level = 0; level < 300; ++level) deep += "/d";
-    const std::string long_name = std::string(254 - std::min<std::size_t>(folder.string().size(), 200) - 1 - 8, 'n') + ".iso";
+    // The image's path fits the buffers, the output's ("_patched.iso" is 8 characters longer) does not.
+    const std::string long_name = std::string(245 - std::min<std::size_t>(folder.string().size(), 200), 'n') + ".iso";
     const std::string accented = "Mes Jeux \xC3\xA9t\xC3\xA9/", in_sub = "sous dossier/Orv\xC3\xA9lia";
+    const std::string utf8 = "Jeux \xC3\xA9t\xC3\xA9/Orv\xC3\xA9lia", latin1 = "caf\xE9/x \xE9";
+    const std::string not_found = banner() + image_not_found() + press_key();
+    const std::string temp_refused =
+        banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key();
     return {
-        {"NoImage", {{"readme.txt", TEXT, "hello"}}, not_found(), {}},
-        {"ImagesThatAreNotOrvelia", {{"small.iso", TEXT, "x"}, {"wrongboot.iso", WRONG_BOOT}, {"wrongmarker.iso", WRONG_MARKER},
-          {"noterminator.iso", NO_TERMINATOR}, {"huge.iso", US_PLUS_4G}}, not_found(), {}},
-        {"UsImageWithoutPatch", {{"sub/game.iso", US}}, banner() + us_detected("sub/game.iso") + us_patch_missing() + press_key(), {}},
+        {"NoImage", {{"readme.txt", TEXT, "hello"}}, not_found, {}},
+        {"ImagesThatAreNotOrvelia", {{"small.iso", TEXT, "x"}, {"wrongboot.iso", WRONG_BOOT},
+          {"wrongmarker.iso", WRONG_MARKER}, {"noterminator.iso", NO_TERMINATOR}, {"huge.iso", US_PLUS_4G}},
+         not_found, {}},
+        {"UsImageWithoutPatch", {{"sub/game.iso", US}}, no_patch("sub/game.iso"), {}},
         {"OnlyTheEuropeanPatchNameCounts", {{"Orvelia.ISO", EU}, {"OV1_Patch_US-FR_v2.xdelta", TEXT, "x"},
           {"OV1_Patch_EU-FR.xdelta", TEXT, "x"}, {"OV1_Patch_EU-FR_v2.xdelta.txt", TEXT, "x"}},
-         banner() + eu_detected("Orvelia.ISO") + eu_patch_missing() + press_key(), {}},
-        {"ImageThatCannotBeOpened", {{"x.iso", LINK, "nowhere"}}, banner() + image_open_failed("x.iso") + press_key(), {}, NONE,
-         NATIVE},
+         no_patch("Orvelia.ISO", true), {}},
+        {"ImageThatCannotBeOpened", {{"x.iso", LINK, "nowhere"}},
+         banner() + image_open_failed("x.iso") + press_key(), {}, NONE, NATIVE},
         {"ImagePathTooLongIsPassedOver", {{std::string(120, 'd') + "/" + std::string(120, 'e') + "/deep.iso", US},
-          {"short/game.iso", EU}}, banner() + eu_detected("short/game.iso") + eu_patch_missing() + press_key(), {}},
-        {"PatchPrefixIsCaseSensitive", {us, {"ov1_patch_us-fr_v2.xdelta", TEXT, "x"}},
-         banner() + us_detected("game.iso") + us_patch_missing() + press_key(), {}},
+          {"short/game.iso", EU}}, no_patch("short/game.iso", true), {}},
+        {"PatchPrefixIsCaseSensitive", {us, {"ov1_patch_us-fr_v2.xdelta", TEXT, "x"}}, no_patch("game.iso"), {}},
         {"PatchExtensionIsNot", {us, {"patches/OV1_Patch_US-FR_v2.XDELTA", TEXT, "not a patch"}}, us_failed(), {}},
         {"Success", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}},
-        {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, {"game_patched.iso", TEXT, "old"}},
-         us_start() + crc_failed("game.iso") + press_key(), {{"game_patched.iso", GONE}}},
-        {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, {"game_patched.iso", TEXT, "old"}}, us_failed(),
+        {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, old_output}, us_start() + crc_failed("game.iso") + press_key(),
          {{"game_patched.iso", GONE}}},
+        {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(), {{"game_patched.iso", GONE}}},
         {"FolderNamedLikeTheOutputStays", {us, patch, {"game_patched.iso", FOLDER}}, us_failed(), {}},
         {"HugeApplicationHeader", {us, {US_PATCH, HUGE_HEADER}}, us_failed(), {}},
-        {"HugeTargetWindow", {us, {US_PATCH, HUGE_WINDOW}}, us_failed(), {}},
         {"CopyPastTheImagesEnd", {us, {US_PATCH, PAST_END}}, us_failed(), {}},
-        {"IntegerThatNeverEnds", {us, {US_PATCH, ENDLESS}}, us_failed(), {}},
         // The intermediate image's name taken: neither followed, truncated nor deleted,
         // and the run stops before it deletes an old output.
-        {"IntermediateNameIsAFile", {{"game.iso", EU}, {EU_PATCH, TEXT, "x"}, {"game_temp.iso", TEXT, "mine"},
-          {"game_patched.iso", TEXT, "old"}}, banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key(), {}},
-        {"IntermediateNameIsALinkToTheImage", {{"game.iso", EU}, {EU_PATCH, TEXT, "x"}, {"game_temp.iso", LINK, "game.iso"}},
-         banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key(), {}, NONE, NATIVE},
-        {"IntermediateNameIsADanglingLink", {{"game.iso", EU}, {EU_PATCH, TEXT, "x"}, {"game_temp.iso", LINK, "nowhere"}},
-         banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key(), {}, NONE, NATIVE},
+        {"IntermediateNameIsAFile", {eu, eu_patch, {"game_temp.iso", TEXT, "mine"}, old_output}, temp_refused, {}},
+        {"IntermediateNameIsALinkToTheImage", {eu, eu_patch, {"game_temp.iso", LINK, "game.iso"}}, temp_refused, {},
+         NONE, NATIVE},
+        {"IntermediateNameIsADanglingLink", {eu, eu_patch, {"game_temp.iso", LINK, "nowhere"}}, temp_refused, {}, NONE,
+         NATIVE},
         // UTF-8 as Linux names are, and a lone Latin-1 byte as older tools leave them.
-        {"Utf8Names", {{"Jeux \xC3\xA9t\xC3\xA9/Orv\xC3\xA9lia.iso", US}, patch},
-         succeeded("Jeux \xC3\xA9t\xC3\xA9/Orv\xC3\xA9lia.iso", "Jeux \xC3\xA9t\xC3\xA9/Orv\xC3\xA9lia_patched.iso"),
-         {{"Jeux \xC3\xA9t\xC3\xA9/Orv\xC3\xA9lia_patched.iso", OUTPUT}}, NONE, NATIVE},
-        {"Latin1Names", {{"caf\xE9/x \xE9.iso", US}, patch}, succeeded("caf\xE9/x \xE9.iso", "caf\xE9/x \xE9_patched.iso"),
-         {{"caf\xE9/x \xE9_patched.iso", OUTPUT}}, NONE, NATIVE},
+        {"Utf8Names", {{utf8 + ".iso", US}, patch}, succeeded(utf8 + ".iso", utf8 + "_patched.iso"),
+         {{utf8 + "_patched.iso", OUTPUT}}, NONE, NATIVE},
+        {"Latin1Names", {{latin1 + ".iso", US}, patch}, succeeded(latin1 + ".iso", latin1 + "_patched.iso"),
+         {{latin1 + "_patched.iso", OUTPUT}}, NONE, NATIVE},
         {"StartFolderWithSpacesAndAccents", {{accented + in_sub + ".iso", US}, {accented + US_PATCH, PATCH}},
-         succeeded(seen(in_sub + ".iso"), seen(in_sub + "_patched.iso")), {{accented + in_sub + "_patched.iso", OUTPUT}}, NONE,
-         BOTH, accented},
-        {"OutputPathLongerThanTheBuffers", {{long_name, US}, patch}, us_start(long_name) + patch_failed() + press_key(), {}},
+         succeeded(seen(in_sub + ".iso"), seen(in_sub + "_patched.iso")),
+         {{accented + in_sub + "_patched.iso", OUTPUT}}, NONE, BOTH, accented},
+        {"OutputPathLongerThanTheBuffers", {{long_name, US}, patch},
+         us_start(long_name) + patch_failed() + press_key(), {}},
         {"LinkLoops", {{"loops/self", LINK, "."}, {"loops/parent", LINK, ".."}, {"loops/start", LINK, folder.string()},
-          {"z/game.iso", US}}, banner() + us_detected("z/game.iso") + us_patch_missing() + press_key(), {}},
-        // Under Wine the walk loses its way below MAX_PATH and finds nothing after it.
-        {"DeepTree", {{deep + "/toodeep.iso", US}, {"z/game.iso", US}},
-         banner() + us_detected("z/game.iso") + us_patch_missing() + press_key(), {}, NONE, NATIVE},
-        {"LockedFoldersArePassedOver", {{"open/game.iso", US}}, banner() + us_detected("open/game.iso") + us_patch_missing() +
-         press_key(), {}, AS_NOBODY, NATIVE},
-        {"CtrlCAtThePrompt", {}, banner() + image_not_found() + press_key(), {}, CTRL_C_AT_PROMPT},
+          {"z/game.iso", US}}, no_patch("z/game.iso"), {}},
+        {"DeepTree", {{deep + "/toodeep.iso", US}, {"z/game.iso", US}}, no_patch("z/game.iso"), {}, NONE, NATIVE},
+        {"LockedFoldersArePassedOver", {{"open/game.iso", US}}, no_patch("open/game.iso"), {}, AS_NOBODY, NATIVE},
+        {"CtrlCAtThePrompt", {}, not_found, {}, CTRL_C_AT_PROMPT},
         {"RootOfADrive", {{"sub/game.iso", US}, patch}, succeeded("sub/game.iso", "sub/game_patched.iso"),
          {{"sub/game_patched.iso", OUTPUT}}, DRIVE_ROOT, WINE},
         // Files that shrink or vanish between identification and their use, in-process.
-        {"UsImageShrinksAfterIdentification", {us, {"OV1_Patch_XX-FR_v1.xdelta", PATCH}}, patching() + patch_failed(), {},
-         SHRINK_IMAGE, NATIVE},
-        {"PatchVanishesAfterIdentification", {us, {"OV1_Patch_XX-FR_v1.xdelta", PATCH}}, patching() + patch_failed(),
+        {"UsImageShrinksAfterIdentification", {us, any_patch}, patching() + patch_failed(), {}, SHRINK_IMAGE, NATIVE},
+        {"PatchVanishesAfterIdentification", {us, any_patch}, patching() + patch_failed(),
          {{"OV1_Patch_XX-FR_v1.xdelta", GONE}}, REMOVE_PATCH, NATIVE},
-        {"EuropeanImageVanishesBeforeTheRebuild", {{"game.iso", EU}, {"OV1_Patch_XX-FR_v1.xdelta", TEXT, "x"}},
-         patching() + progress(0) + patch_failed(), {{"game.iso", GONE}}, REMOVE_IMAGE, NATIVE},
-        {"EuropeanImageShrinksBeforeTheRebuild", {{"game.iso", EU}, {"OV1_Patch_XX-FR_v1.xdelta", TEXT, "x"}},
-         patching() + progress(0) + patch_failed(), {}, SHRINK_IMAGE, NATIVE},
+        {"EuropeanImageVanishesBeforeTheRebuild", {eu, any_patch}, patching() + progress(0) + patch_failed(),
+         {{"game.iso", GONE}}, REMOVE_IMAGE, NATIVE},
+        {"EuropeanImageShrinksBeforeTheRebuild", {eu, any_patch}, patching() + progress(0) + patch_failed(), {},
+         SHRINK_IMAGE, NATIVE},
     };
 }
 
@@ -224,7 +216,8 @@ std::string run_in_process(const fs::path& folder, bool european, Disturbance di
 // and one after it in listing order: the walk must go on past each.
 void lock_folders_around(const fs::path& folder, const std::string& open) {
     for (int made = 0; made < 40; ++made) {
-        const fs::path locked = folder / std::string("locked").append(std::to_string(made));   // gcc 12 warns falsely on "..." + string
+        // Built by appending: gcc 12 warns falsely (-Wrestrict) on literal + std::string.
+        const fs::path locked = folder / std::string("locked").append(std::to_string(made));
         fs::create_directory(locked);
         make_us_image(locked / "hidden.iso");
         fs::permissions(locked, fs::perms::none);
@@ -241,7 +234,8 @@ TEST_P(PlayerScene, Run) {
     TempFolder folder;
     const Scene scene = scenes(folder.path)[static_cast<std::size_t>(GetParam())];
     if (scene.where == NATIVE && running_windows_program()) {
-        GTEST_SKIP() << (scene.name == "DeepTree" ? "known fault of the Windows program, reported" : "needs Linux names, links or the process");
+        GTEST_SKIP() << (scene.name == "DeepTree" ? "a known fault of the Windows program, reported"
+                                                  : "needs Linux names, links or the process");
     }
     if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program has drive roots";
     if (scene.disturbance == AS_NOBODY && geteuid() != 0) GTEST_SKIP() << "needs root to run the program as nobody";
@@ -249,7 +243,9 @@ TEST_P(PlayerScene, Run) {
     std::vector<std::unique_ptr<FileGuard>> guards;
     for (const File& file : scene.files) {
         make(folder.path / file.path, file, &expected);
-        if ((file.content == US || file.content == EU) && scene.disturbance < SHRINK_IMAGE) guards.push_back(std::make_unique<FileGuard>(folder.path / file.path));
+        if ((file.content == US || file.content == EU) && scene.disturbance < SHRINK_IMAGE) {
+            guards.push_back(std::make_unique<FileGuard>(folder.path / file.path));
+        }
     }
     RunOptions options = patcher_in(folder.path / scene.start);
     TempFolder reachable;   // for `nobody`, who cannot enter a private checkout
@@ -268,7 +264,8 @@ TEST_P(PlayerScene, Run) {
     // K: is the scene's folder in scripts/wine-run's prefix; the program starts in K:\ itself.
     const char* own = std::getenv("ORV_WINEPREFIX");
     const char* home = std::getenv("HOME");
-    const fs::path drive = fs::path(own != nullptr ? own : std::string(home != nullptr ? home : "/tmp") + "/.wine-orvelia") / "dosdevices/k:";
+    const std::string prefix = own != nullptr ? own : std::string(home != nullptr ? home : "/tmp") + "/.wine-orvelia";
+    const fs::path drive = fs::path(prefix) / "dosdevices" / "k:";
     if (scene.disturbance == DRIVE_ROOT) {
         std::error_code ignored;
         fs::remove(drive, ignored);

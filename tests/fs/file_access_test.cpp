@@ -38,7 +38,9 @@ TEST_F(FileAccessTest, ReadsExactRangesShortensAtTheEndAndRefusesPastIt) {
     for (std::size_t i = 0; i < head.size(); ++i) head[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     fs_test::stdfs::resize_file(make_file("image.bin", head), SIZE);
     const std::uint64_t marks[] = {2 * G - 3, 2 * G, 4 * G - 2, 4 * G + 7, SIZE - 4};
-    const auto mark = [](std::uint64_t at) { return std::string{char(at), char(at >> 8), char(at >> 24), char(at >> 32)}; };
+    const auto mark = [](std::uint64_t at) {
+        return std::string{char(at), char(at >> 8), char(at >> 24), char(at >> 32)};
+    };
     {
         std::fstream out(root_ / "image.bin", std::ios::in | std::ios::out | std::ios::binary);
         for (std::uint64_t at : marks) out.seekp(static_cast<std::streamoff>(at)) << mark(at);
@@ -47,7 +49,7 @@ TEST_F(FileAccessTest, ReadsExactRangesShortensAtTheEndAndRefusesPastIt) {
     struct Case {
         std::uint32_t length;
         std::uint64_t offset;
-        std::string bytes;   // what comes back; refused when empty
+        std::string bytes;  // what comes back; refused when empty
     };
     const Case cases[] = {{22, 13093, head.substr(13093, 22)}, {4, 99990, head.substr(99990, 4)},
                           {4, 2 * G - 3, mark(2 * G - 3)},     {4, 2 * G, mark(2 * G)},

@@ -61,9 +61,7 @@ TEST(PathHelpers, JoinsIntoBuffersOfExactlyTheRoomNeeded) {
         std::string folder, name, joined;
     };
     const Case cases[] = {{"C:" + sep + "work", "game.iso", "C:" + sep + "work" + sep + "game.iso"},
-                          {sep, "game.iso", sep + "game.iso"},
-                          {"dir/", "x", "dir/x"},
-                          {"", "name", "name"},
+                          {sep, "game.iso", sep + "game.iso"}, {"dir/", "x", "dir/x"}, {"", "name", "name"},
                           {"d", "", "d" + sep}};
     for (const Case& c : cases) {
         for (std::size_t capacity = 0; capacity <= c.joined.size() + 2; ++capacity) {
