@@ -45,41 +45,30 @@ void make_identity_patch(const fs::path& patch) {
              {"--identity", "--no-checksums", "--source-size", std::to_string(INTERMEDIATE_SIZE), patch.string()});
 }
 
-using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-std::string file_sha256(const fs::path& path) {
-    File in(std::fopen(path.c_str(), "rb"), std::fclose);
+// The SHA-256 of the runs of `image` (zeros, or bytes from an offset), also written to
+// `copy` when one is named.
+std::string runs_sha256(const fs::path& image, const std::vector<ExpectedRun>& runs, const fs::path& copy = {}) {
+    using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    File in(std::fopen(image.c_str(), "rb"), std::fclose);
+    File out(copy.empty() ? nullptr : std::fopen(copy.c_str(), "wb"), std::fclose);
     std::vector<char> buffer(8u << 20);
     Sha256 hash;
     sha256_start(hash);
-    for (std::size_t got = buffer.size(); in && got == buffer.size();) {
-        got = std::fread(buffer.data(), 1, buffer.size(), in.get());
-        sha256_add(hash, buffer.data(), got);
-    }
-    return in && !std::ferror(in.get()) ? sha256_finish(hash) : "cannot read " + path.string();
-}
-
-// The intermediate image as the layout alone makes it of `image`, written to `copy`;
-// returns its SHA-256.
-std::string write_expected_intermediate(const fs::path& image, const RebuildTableFiles& tables, const fs::path& copy) {
-    File in(std::fopen(image.c_str(), "rb"), std::fclose), out(std::fopen(copy.c_str(), "wb"), std::fclose);
-    std::vector<char> buffer(8u << 20);
-    Sha256 hash;
-    sha256_start(hash);
-    for (const ExpectedRun& run : expected_intermediate_layout(tables)) {
-        if (!in || !out || (!run.zeros && fseeko(in.get(), static_cast<off_t>(run.source_offset), SEEK_SET) != 0))
-            return "seek";
+    for (const ExpectedRun& run : runs) {
+        const bool placed = run.zeros || fseeko(in.get(), static_cast<off_t>(run.source_offset), SEEK_SET) == 0;
+        if (!in || !placed) return "cannot seek in " + image.string();
         for (std::uint64_t done = 0; done < run.length;) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), run.length - done));
             if (run.zeros) std::fill_n(buffer.begin(), n, '\0');
             if (!run.zeros && std::fread(buffer.data(), 1, n, in.get()) != n) return "short read";
-            if (std::fwrite(buffer.data(), 1, n, out.get()) != n) return "short write";
+            if (out && std::fwrite(buffer.data(), 1, n, out.get()) != n) return "short write";
             sha256_add(hash, buffer.data(), n);
             done += n;
         }
     }
     return sha256_finish(hash);
 }
+std::string file_sha256(const fs::path& path) { return runs_sha256(path, {{fs::file_size(path), false, 0}}); }
 
 std::string progress_lines(int first, int last) {
     std::string text;
@@ -157,11 +146,10 @@ TEST_P(FullSize, Run) {
             // 2,599,682,048 bytes of the 2,620,872,704 the progress counts on stop at 99.
             make_identity_patch(patch);
             expect_eu_run(folder.path, succeeded, 99);
-            EXPECT_EQ(file_sha256(output),
-                      write_expected_intermediate(image, tables, folder.path / "intermediate.bin"));
+            EXPECT_EQ(file_sha256(output), runs_sha256(image, expected_intermediate_layout(tables)));
         } else {
             const fs::path intermediate = folder.path / "intermediate.bin";  // not .iso: the search passes it over
-            write_expected_intermediate(image, tables, intermediate);
+            runs_sha256(image, expected_intermediate_layout(tables), intermediate);
             std::vector<std::string> arguments = {"--seed", "11", intermediate.string(), patch.string()};
             if (row == EU_LATE_CHECKSUM)
                 arguments.insert(arguments.begin(), {"--bad-checksum-window", std::to_string(BAD_WINDOW)});

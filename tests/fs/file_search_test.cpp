@@ -1,5 +1,5 @@
-// The resumable folder walk: order, extensions, resumption, and the folders it must
-// pass over (too deep, vanished). Long paths and links are in the player scenes.
+// The resumable folder walk: order, extensions, and the folders it must pass over (too
+// deep, vanished). Resumption, long paths and links are in the player scenes.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -58,26 +58,6 @@ TEST_F(FileSearchTest, DepthFirstInListingOrderWithExtensionsAfterTheLastDotInAn
     EXPECT_EQ(names_of(walk_all("bak")), (std::set<std::string>{"game.iso.bak"}));
     EXPECT_EQ(walk_all("is"), std::vector<std::string>{});
     EXPECT_TRUE(done());
-}
-
-TEST_F(FileSearchTest, ResumesAcrossCallsAndAcrossExtensions) {
-    make_files({"a.iso", "b.xdelta", "s/c.iso", "s/d.xdelta", "s/t/e.iso", "f.iso", "u/h.xdelta"});
-    const std::vector<std::string> all = walk_all("*");
-    ASSERT_EQ(all.size(), 7u);
-    for (std::size_t stop = 1; stop < all.size(); ++stop) {
-        char out[4096];
-        for (std::size_t i = 0; i < stop; ++i) {
-            ASSERT_EQ(find_next_file(out, sizeof out, "*"), 1);
-            ASSERT_EQ(all[i], out);
-        }
-        // Another extension continues the same walk: no earlier match again.
-        std::vector<std::string> rest_iso;
-        for (std::size_t i = stop; i < all.size(); ++i) {
-            if (all[i].ends_with(".iso")) rest_iso.push_back(all[i]);
-        }
-        EXPECT_EQ(walk_all("iso"), rest_iso) << "stopped after " << stop;
-        EXPECT_TRUE(done());
-    }
 }
 
 TEST_F(FileSearchTest, NeverGoesDeeperThanTheListingSlots) {
