@@ -60,8 +60,9 @@ std::string sectors(std::uint32_t region, std::initializer_list<std::pair<std::u
 }
 
 std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string bytes(fs::file_size(path), '\0');
+    std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 struct Operation {
