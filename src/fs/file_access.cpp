@@ -19,12 +19,6 @@ bool close_slot(int* slot) {
 bool range_count(std::int64_t file_length, std::uint32_t length, std::uint64_t offset,
                  std::uint32_t* count) {
     const std::uint64_t size = static_cast<std::uint64_t>(file_length);
-    if (length == 0) {
-        // The whole file: its length must be reportable in the 32-bit count.
-        if (size > UINT32_MAX) return false;
-        *count = static_cast<std::uint32_t>(size);
-        return true;
-    }
     // A range that starts at or past the end holds none of the bytes asked for.
     if (offset >= size) return false;
     const std::uint64_t available = size - offset;
@@ -52,17 +46,15 @@ int read_file_range(int* slot, const char* path, std::uint8_t** buffer, std::uin
         close_slot(slot);
         return 0;
     }
-    // The whole-file read starts at byte 0; an absolute seek also copes with a
-    // descriptor that was handed over at another position.
-    const std::uint64_t start = length == 0 ? 0 : offset;
-    // One spare byte keeps the allocation non-null for an empty file.
+    // One spare byte keeps the allocation non-null for an empty range.
     auto* bytes = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(wanted) + 1));
     if (bytes == nullptr) {
         close_slot(slot);
         return 0;
     }
     const bool read_all =
-        platform_seek(*slot, static_cast<std::int64_t>(start), SEEK_SET) == static_cast<std::int64_t>(start) &&
+        // An absolute seek also copes with a descriptor handed over at another position.
+        platform_seek(*slot, static_cast<std::int64_t>(offset), SEEK_SET) == static_cast<std::int64_t>(offset) &&
         platform_read(*slot, bytes, wanted) == static_cast<std::int64_t>(wanted);
     // A failed close is reported too, even after a complete read.
     const bool closed = close_slot(slot);
@@ -76,16 +68,7 @@ int read_file_range(int* slot, const char* path, std::uint8_t** buffer, std::uin
 }
 
 int open_with_mode(int* slot, const char* path, int mode) {
-    switch (mode) {
-        case 0: *slot = platform_open(path, OPEN_READ_ONLY); break;
-        case 1: *slot = platform_open(path, OPEN_WRITE_ONLY); break;
-        case 2: *slot = platform_open(path, OPEN_READ_WRITE); break;
-        default: *slot = -1; break;
-    }
+    *slot = mode == 0 ? platform_open(path, OPEN_READ_ONLY) : -1;
     return 1;
 }
 
-int create_file_for_writing(int* slot, const char* path) {
-    *slot = platform_open(path, OPEN_CREATE_TRUNCATE);
-    return 1;
-}

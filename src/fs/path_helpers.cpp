@@ -30,13 +30,6 @@ int drop_path_prefix(char* text, std::size_t n) {
     return 1;
 }
 
-int cut_path_tail(char* text, std::size_t n) {
-    const std::size_t length = std::strlen(text);
-    if (length <= n) return 0;
-    text[length - n] = '\0';
-    return 1;
-}
-
 void strip_directories(char* path) {
     const std::size_t length = std::strlen(path);
     const std::size_t separator = last_separator(path, length, 1);
@@ -86,9 +79,3 @@ bool replace_path_ending(char* out, std::size_t capacity, const char* path, std:
     return true;
 }
 
-bool fits_in(const char* text, std::size_t capacity) {
-    for (std::size_t i = 0; i < capacity; ++i) {
-        if (text[i] == '\0') return true;
-    }
-    return false;
-}

@@ -9,10 +9,6 @@
 // Returns 0 and changes nothing when `text` has n characters or fewer.
 int drop_path_prefix(char* text, std::size_t n);
 
-// Removes the last `n` characters. Returns 0 and changes nothing when `text` has n
-// characters or fewer.
-int cut_path_tail(char* text, std::size_t n);
-
 // Keeps only the text after the last separator ('\' or '/' on Windows, '/' elsewhere,
 // where a backslash is an ordinary name character); a separator at position 0 does
 // not count.
@@ -33,5 +29,3 @@ bool join_path(char* out, std::size_t capacity, const char* folder, const char* 
 // `path` has n characters or fewer or the result does not fit in `capacity` bytes.
 bool replace_path_ending(char* out, std::size_t capacity, const char* path, std::size_t n, const char* ending);
 
-// True when `text` (plus its terminator) fits in `capacity` bytes.
-bool fits_in(const char* text, std::size_t capacity);

@@ -60,8 +60,6 @@ bool platform_set_current_directory(const char* path);
 
 enum FileOpenMode {
     OPEN_READ_ONLY = 0,             // existing file, reading
-    OPEN_WRITE_ONLY = 1,            // existing file, writing, no create or truncate
-    OPEN_READ_WRITE = 2,            // existing file, both
     OPEN_CREATE_TRUNCATE = 3,       // create, or truncate to 0, for writing
     OPEN_CREATE_NEW = 4,            // create for writing; fails when anything (a file, a
                                     // folder, a link, even a dangling one) has the name

@@ -97,8 +97,6 @@ int platform_open(const char* path, FileOpenMode mode) {
     int flags = 0;
     switch (mode) {
         case OPEN_READ_ONLY: flags = O_RDONLY; break;
-        case OPEN_WRITE_ONLY: flags = O_WRONLY; break;
-        case OPEN_READ_WRITE: flags = O_RDWR; break;
         case OPEN_CREATE_TRUNCATE: flags = O_WRONLY | O_CREAT | O_TRUNC; break;
         // O_EXCL with O_CREAT never follows a link: a link named like the file fails too.
         case OPEN_CREATE_NEW: flags = O_WRONLY | O_CREAT | O_EXCL; break;

@@ -95,8 +95,6 @@ int platform_open(const char* path, FileOpenMode mode) {
     const int binary = _O_BINARY | _O_NOINHERIT;
     switch (mode) {
         case OPEN_READ_ONLY: return _open(path, _O_RDONLY | binary);
-        case OPEN_WRITE_ONLY: return _open(path, _O_WRONLY | binary);
-        case OPEN_READ_WRITE: return _open(path, _O_RDWR | binary);
         case OPEN_CREATE_TRUNCATE:
             return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
         case OPEN_CREATE_NEW:

@@ -8,15 +8,30 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
+
+// Usage: TEST [--patcher=PATH [--wine=COMMAND]] [GoogleTest options]
+// Without --patcher the native program of this build is run.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    patcher_setup().patcher = ORV_NATIVE_PATCHER;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--patcher=", 10) == 0) patcher_setup().patcher = argv[i] + 10;
+        if (std::strncmp(argv[i], "--wine=", 7) == 0) patcher_setup().wine = argv[i] + 7;
+    }
+    return RUN_ALL_TESTS();
+}
 
 PatcherSetup& patcher_setup() {
     static PatcherSetup setup;
@@ -110,10 +125,6 @@ ProgramRun run_program(const RunOptions& options) {
     return run;
 }
 
-bool ends_with(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 std::string shown_path(const std::string& relative) {
     std::string shown = relative;
     if (running_windows_program()) std::replace(shown.begin(), shown.end(), '/', '\\');
@@ -180,21 +191,13 @@ void make_sparse_file(const fs::path& path, std::uint64_t size, const std::vecto
 
 namespace {
 
-struct Region {
-    std::uint64_t offset;
-    std::uint32_t seed;
-};
-constexpr Region US_REGIONS[] = {{1u << 20, 21}, {2500000000u, 22}};
-constexpr std::uint32_t REGION_LENGTH = 70000;
+// Two regions of pseudo-random bytes in the US image, one above 2^31, for small_us_patch.
+constexpr std::uint64_t US_REGIONS[] = {1u << 20, 2500000000u};
+constexpr std::size_t REGION_LENGTH = 70000;
 
-std::string region_bytes(const Region& region) {
-    std::string bytes(REGION_LENGTH, '\0');
-    std::uint32_t state = region.seed;
-    for (char& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
+std::string region_bytes(int region) {
+    const Bytes bytes = random_bytes(REGION_LENGTH, 21u + static_cast<unsigned>(region));
+    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace
@@ -205,7 +208,7 @@ std::vector<BytesAt> us_identity() {
 
 void make_us_image(const fs::path& path) {
     std::vector<BytesAt> at = us_identity();
-    for (const Region& region : US_REGIONS) at.push_back({region.offset, region_bytes(region)});
+    for (int region = 0; region < 2; ++region) at.push_back({US_REGIONS[region], region_bytes(region)});
     make_sparse_file(path, US_SIZE, at);
 }
 
@@ -225,7 +228,7 @@ Bytes small_us_patch(std::string* expected, int bad_checksum_window) {
     const Piece pieces[] = {{0, 0, 40000}, {1, 16000, 50000}, {0, 30000, 20000}, {1, 0, 1000}, {0, 69000, 1000}};
     for (int index = 0; index < 5; ++index) {
         const Piece& piece = pieces[index];
-        const std::string all = region_bytes(US_REGIONS[piece.region]);
+        const std::string all = region_bytes(piece.region);
         const Bytes window_source(all.begin() + piece.from, all.begin() + piece.from + piece.length);
         InstructionEncoder encoder;
         encoder_start(&encoder, piece.length);
@@ -237,7 +240,7 @@ Bytes small_us_patch(std::string* expected, int bad_checksum_window) {
         if (!target) throw std::logic_error("bad test patch");
         expected->append(target->begin(), target->end());
         WindowSpec window = window_from_encoder(&encoder, VCD_SOURCE, piece.length,
-                                                US_REGIONS[piece.region].offset + piece.from, &*target);
+                                                US_REGIONS[piece.region] + piece.from, &*target);
         if (index == bad_checksum_window) window.checksum ^= 1;
         write_window(&sink, window);
     }
@@ -250,20 +253,11 @@ void write_file(const fs::path& path, const std::string& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-void write_file(const fs::path& path, const Bytes& bytes) { write_file(path, std::string(bytes.begin(), bytes.end())); }
-
 std::string read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
     all << in.rdbuf();
     return all.str();
-}
-
-std::vector<std::string> folder_entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::map<std::string, std::uint64_t> read_counts(const fs::path& path) {

@@ -13,7 +13,7 @@
 
 #include "patch_reference.h"
 
-// The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (e2e_main.cpp).
+// The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (main() in e2e_support.cpp).
 struct PatcherSetup {
     std::string patcher;
     std::string wine;     // empty for the native program
@@ -44,7 +44,6 @@ struct ProgramRun {
     bool timed_out = false;
 };
 ProgramRun run_program(const RunOptions& options);
-bool ends_with(const std::string& text, const std::string& end);
 
 // The separator and line ends the program shows on this platform.
 std::string shown_path(const std::string& relative_with_slashes);
@@ -92,9 +91,9 @@ void make_eu_image(const std::filesystem::path& path);
 Bytes small_us_patch(std::string* expected, int bad_checksum_window = -1);
 
 void write_file(const std::filesystem::path& path, const std::string& bytes);
-void write_file(const std::filesystem::path& path, const Bytes& bytes);
+inline void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+    write_file(path, std::string(bytes.begin(), bytes.end()));
+}
 std::string read_file(const std::filesystem::path& path);
-// Every entry name of a folder, sorted: what a run left behind.
-std::vector<std::string> folder_entries(const std::filesystem::path& folder);
 // The call counts the fault-injection program writes under ORV_FAULT_COUNTS.
 std::map<std::string, std::uint64_t> read_counts(const std::filesystem::path& path);

@@ -1,0 +1,322 @@
+// What a player sees and keeps: each scene is the files a folder holds, something done
+// to the run, the exact console output and the files left after it. Every run also
+// proves that no image was opened for writing and that nothing else appeared or went.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "app/identification.h"
+#include "app/run_patching.h"
+#include "e2e_support.h"
+#include "expected_texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum Content { US, EU, PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER, NO_TERMINATOR,
+               US_PLUS_4G };
+enum After { GONE, OUTPUT };   // deleted, or the patched image
+// WRITE_FAILS: the program whose second write fails, so that a European run ends early.
+enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, CONSOLE_CLOSED, SHRINK_IMAGE,
+                   REMOVE_PATCH, REMOVE_IMAGE };
+enum Where { BOTH, NATIVE, WINE };
+
+struct File {
+    std::string path;
+    Content content;
+    std::string text = "";   // TEXT: the bytes; LINK, HARD_LINK: the target
+};
+struct Scene {
+    std::string name;
+    std::vector<File> files;
+    std::string output;   // the whole console output
+    std::vector<std::pair<std::string, After>> after;
+    Disturbance disturbance = NONE;
+    Where where = BOTH;
+    std::string start = "";   // the folder the program starts in, below the scene's
+};
+
+const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
+
+void make(const fs::path& path, const File& file, std::string* expected) {
+    fs::create_directories(path.parent_path());
+    const std::string eu_boot = std::string("cdrom0:\\SXES_608.42;1", 21);
+    Bytes patch;
+    switch (file.content) {
+        case US: return make_us_image(path);
+        case EU: return make_eu_image(path);
+        case PATCH: return write_file(path, small_us_patch(expected));
+        case BAD_CRC: return write_file(path, small_us_patch(expected, 3));
+        case CUT:   // the first windows decode, then the patch ends
+            patch = small_us_patch(expected);
+            patch.resize(patch.size() / 2);
+            return write_file(path, patch);
+        case TEXT: return write_file(path, file.text);
+        case FOLDER: fs::create_directory(path); return;
+        case LINK: return fs::create_symlink(file.text, path);
+        case HARD_LINK: return fs::create_hard_link(path.parent_path() / file.text, path);
+        case WRONG_BOOT: return make_sparse_file(path, US_SIZE, {{13093328, "cdrom0:\\SLUS_000.00;1"}});
+        case WRONG_MARKER: return make_sparse_file(path, US_SIZE, {us_identity()[0], {14500752, "\x82\x62\x82\x80"}});
+        case NO_TERMINATOR: return make_sparse_file(path, EU_SIZE, {{12693144, eu_boot + "X"}});
+        case US_PLUS_4G:   // the US size in its low 32 bits
+            return make_sparse_file(path, US_SIZE + (std::uint64_t{1} << 32), us_identity());
+    }
+}
+
+// Under Wine the program sees names in the Windows code page: é is one byte there.
+std::string seen(const std::string& name) {
+    if (!running_windows_program()) return name;
+    std::string shown;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        const bool e_acute = name.compare(at, 2, "\xC3\xA9") == 0;
+        shown += e_acute ? '\xE9' : name[at];
+        at += e_acute ? 1 : 0;
+    }
+    return shown;
+}
+
+std::string us_start(const std::string& image = "game.iso") { return banner() + us_detected(image) + patching(); }
+std::string us_failed() { return us_start() + patch_failed() + press_key(); }
+std::string succeeded(const std::string& image, const std::string& output) {
+    return us_start(image) + patch_succeeded(output) + press_key();
+}
+std::string no_patch(const std::string& image, bool european = false) {
+    return banner() + (european ? eu_detected(image) + eu_patch_missing() : us_detected(image) + us_patch_missing()) +
+           press_key();
+}
+
+std::vector<Scene> scenes(const fs::path& folder) {
+    const File us{"game.iso", US}, patch{US_PATCH, PATCH}, old_output{"game_patched.iso", TEXT, "old"};
+    const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
+    std::string deep = "deep";
+    for (int level = 0; level < 300; ++level) deep += "/d";
+    // The image's path fits the buffers, the output's ("_patched.iso" is 8 characters longer) does not.
+    const std::string long_name = std::string(245 - std::min<std::size_t>(folder.string().size(), 200), 'n') + ".iso";
+    const std::string accented = "Mes Jeux \xC3\xA9t\xC3\xA9/", in_sub = "sous dossier/Orv\xC3\xA9lia";
+    const std::string latin1 = "caf\xE9/x \xE9";
+    const std::string not_found = banner() + image_not_found() + press_key();
+    const std::string temp_refused =
+        banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key();
+    const std::string rebuild_failed =
+        banner() + eu_detected("game.iso") + patching() + progress(0) + patch_failed() + press_key();
+    return {
+        {"NoImage", {{"readme.txt", TEXT, "hello"}}, not_found, {}},
+        {"ImagesThatAreNotOrvelia", {{"small.iso", TEXT, "x"}, {"wrongboot.iso", WRONG_BOOT},
+          {"wrongmarker.iso", WRONG_MARKER}, {"noterminator.iso", NO_TERMINATOR}, {"huge.iso", US_PLUS_4G}},
+         not_found, {}},
+        {"UsImageWithoutPatch", {{"sub/game.iso", US}}, no_patch("sub/game.iso"), {}},
+        {"OnlyTheEuropeanPatchNameCounts", {{"Orvelia.ISO", EU}, {"OV1_Patch_US-FR_v2.xdelta", TEXT, "x"},
+          {"OV1_Patch_EU-FR.xdelta", TEXT, "x"}, {"OV1_Patch_EU-FR_v2.xdelta.txt", TEXT, "x"}},
+         no_patch("Orvelia.ISO", true), {}},
+        {"ImageThatCannotBeOpened", {{"x.iso", LINK, "nowhere"}},
+         banner() + image_open_failed("x.iso") + press_key(), {}, NONE, NATIVE},
+        {"ImagePathTooLongIsPassedOver", {{std::string(120, 'd') + "/" + std::string(120, 'e') + "/deep.iso", US},
+          {"short/game.iso", EU}}, no_patch("short/game.iso", true), {}},
+        {"PatchPrefixIsCaseSensitive", {us, {"ov1_patch_us-fr_v2.xdelta", TEXT, "x"}}, no_patch("game.iso"), {}},
+        {"PatchExtensionIsNot", {us, {"patches/OV1_Patch_US-FR_v2.XDELTA", TEXT, "not a patch"}}, us_failed(), {}},
+        {"Success", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}},
+        {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, old_output}, us_start() + crc_failed("game.iso") + press_key(),
+         {{"game_patched.iso", GONE}}},
+        {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(), {{"game_patched.iso", GONE}}},
+        // A patch that ends inside its file header, or right after it, holds no window: no success.
+        {"PatchCutInItsHeader", {us, {US_PATCH, TEXT, "ab"}, old_output}, us_failed(), {{"game_patched.iso", GONE}}},
+        {"PatchOfAHeaderAlone", {us, {US_PATCH, TEXT, std::string("\xD6\xC3\xC4\0\0", 5)}, old_output}, us_failed(),
+         {{"game_patched.iso", GONE}}},
+        {"FolderNamedLikeTheOutputStays", {us, patch, {"game_patched.iso", FOLDER}}, us_failed(), {}},
+        // The intermediate image's name is the program's own: a leftover file or link goes, never
+        // followed; only a folder stops the run. A failed rebuild keeps an old output.
+        {"IntermediateNameIsAFolder", {eu, eu_patch, {"game_temp.iso", FOLDER}, old_output}, temp_refused, {}},
+        {"IntermediateNameIsALeftoverFile", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}, old_output}, rebuild_failed,
+         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+        {"IntermediateNameIsALinkToTheImage", {eu, eu_patch, {"game_temp.iso", LINK, "game.iso"}}, rebuild_failed,
+         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+        {"IntermediateNameIsAHardLinkToTheImage", {eu, eu_patch, {"game_temp.iso", HARD_LINK, "game.iso"}},
+         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+        {"IntermediateNameIsADanglingLink", {eu, eu_patch, {"game_temp.iso", LINK, "nowhere"}}, rebuild_failed,
+         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+        // A console whose reader has gone changes nothing: the run ends on its own path.
+        {"ConsoleClosed", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}}, "", {{"game_temp.iso", GONE}},
+         CONSOLE_CLOSED, NATIVE},
+        // A lone Latin-1 byte, as older tools leave names (the accented start folder has UTF-8).
+        {"Latin1Names", {{latin1 + ".iso", US}, patch}, succeeded(latin1 + ".iso", latin1 + "_patched.iso"),
+         {{latin1 + "_patched.iso", OUTPUT}}, NONE, NATIVE},
+        {"StartFolderWithSpacesAndAccents", {{accented + in_sub + ".iso", US}, {accented + US_PATCH, PATCH}},
+         succeeded(seen(in_sub + ".iso"), seen(in_sub + "_patched.iso")),
+         {{accented + in_sub + "_patched.iso", OUTPUT}}, NONE, BOTH, accented},
+        {"OutputPathLongerThanTheBuffers", {{long_name, US}, patch},
+         us_start(long_name) + patch_failed() + press_key(), {}},
+        {"ImageOnlyThroughAFolderLink", {{"elsewhere/game.iso", US}, {"start/link", LINK, "../elsewhere"}}, not_found,
+         {}, NONE, BOTH, "start"},
+        {"LinkLoops", {{"loops/self", LINK, "."}, {"loops/parent", LINK, ".."}, {"loops/start", LINK, folder.string()},
+          {"z/game.iso", US}}, no_patch("z/game.iso"), {}},
+        {"DeepTree", {{deep + "/toodeep.iso", US}, {"z/game.iso", US}}, no_patch("z/game.iso"), {}, NONE, NATIVE},
+        {"LockedFoldersArePassedOver", {{"open/game.iso", US}}, no_patch("open/game.iso"), {}, AS_NOBODY, NATIVE},
+        {"CtrlCAtThePrompt", {}, not_found, {}, CTRL_C_AT_PROMPT},
+        {"RootOfADrive", {{"sub/game.iso", US}, patch}, succeeded("sub/game.iso", "sub/game_patched.iso"),
+         {{"sub/game_patched.iso", OUTPUT}}, DRIVE_ROOT, WINE},
+        // Files that shrink or vanish between identification and their use, in-process.
+        {"UsImageShrinksAfterIdentification", {us, any_patch}, patching() + patch_failed(), {}, SHRINK_IMAGE, NATIVE},
+        {"PatchVanishesAfterIdentification", {us, any_patch}, patching() + patch_failed(),
+         {{"OV1_Patch_XX-FR_v1.xdelta", GONE}}, REMOVE_PATCH, NATIVE},
+        {"EuropeanImageVanishesBeforeTheRebuild", {eu, any_patch}, patching() + progress(0) + patch_failed(),
+         {{"game.iso", GONE}}, REMOVE_IMAGE, NATIVE},
+        {"EuropeanImageShrinksBeforeTheRebuild", {eu, any_patch}, patching() + progress(0) + patch_failed(), {},
+         SHRINK_IMAGE, NATIVE},
+    };
+}
+
+// Every path below `folder`, links not followed.
+std::set<std::string> tree(const fs::path& folder) {
+    std::set<std::string> paths;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        paths.insert(fs::relative(it->path(), folder).string());
+    }
+    return paths;
+}
+
+void copy_text(char (&out)[PATH_BUFFER_SIZE], const std::string& text) {
+    ASSERT_LT(text.size(), sizeof out);
+    std::memcpy(out, text.c_str(), text.size() + 1);
+}
+
+// The run up to the choice of the patch done by hand, `disturbance` done to the folder,
+// then the patching; what it prints.
+std::string run_in_process(const fs::path& folder, bool european, Disturbance disturbance) {
+    PatchJob job{};
+    job.image_fd = job.temp_fd = -1;
+    copy_text(job.start_folder, folder.string());
+    copy_text(job.image_path, (folder / "game.iso").string());
+    copy_text(job.display_path, "game.iso");
+    copy_text(job.patch_path, "OV1_Patch_XX-FR_v1.xdelta");
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder);
+    EXPECT_EQ(identify_image(job), european ? IMAGE_EU : IMAGE_US);
+    job.region = european ? ::EU : ::US;
+    if (disturbance == SHRINK_IMAGE) fs::resize_file("game.iso", european ? 100u << 20 : 16u << 20);
+    if (disturbance != SHRINK_IMAGE) fs::remove(disturbance == REMOVE_PATCH ? job.patch_path : "game.iso");
+    testing::internal::CaptureStdout();
+    run_patching(job);
+    fs::current_path(previous);
+    return testing::internal::GetCapturedStdout();
+}
+
+// Folders the program may not list, created until one comes before the open folder
+// and one after it in listing order: the walk must go on past each.
+void lock_folders_around(const fs::path& folder, const std::string& open) {
+    for (int made = 0; made < 40; ++made) {
+        // Built by appending: gcc 12 warns falsely (-Wrestrict) on literal + std::string.
+        const fs::path locked = folder / std::string("locked").append(std::to_string(made));
+        fs::create_directory(locked);
+        make_us_image(locked / "hidden.iso");
+        fs::permissions(locked, fs::perms::none);
+        std::vector<std::string> order;
+        for (const auto& entry : fs::directory_iterator(folder)) order.push_back(entry.path().filename().string());
+        if (made > 0 && order.front() != open && order.back() != open) return;
+    }
+    FAIL() << "no listing order with locked folders on both sides";
+}
+
+class PlayerScene : public testing::TestWithParam<int> {};
+
+TEST_P(PlayerScene, Run) {
+    TempFolder folder;
+    const Scene scene = scenes(folder.path)[static_cast<std::size_t>(GetParam())];
+    if (scene.where == NATIVE && running_windows_program()) {
+        GTEST_SKIP() << (scene.name == "DeepTree" ? "a known fault of the Windows program, reported"
+                                                  : "needs Linux names, links or the process");
+    }
+    if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program has drive roots";
+    if (scene.disturbance == AS_NOBODY && geteuid() != 0) GTEST_SKIP() << "needs root to run the program as nobody";
+    std::string expected;
+    std::vector<std::unique_ptr<FileGuard>> guards;
+    for (const File& file : scene.files) {
+        make(folder.path / file.path, file, &expected);
+        if ((file.content == US || file.content == EU) && scene.disturbance < SHRINK_IMAGE) {
+            guards.push_back(std::make_unique<FileGuard>(folder.path / file.path));
+        }
+    }
+    RunOptions options = patcher_in(folder.path / scene.start);
+    TempFolder reachable;   // for `nobody`, who cannot enter a private checkout
+    if (scene.disturbance == AS_NOBODY) {
+        lock_folders_around(folder.path, "open");
+        fs::permissions(folder.path, fs::perms(0755));
+        fs::permissions(reachable.path, fs::perms(0755));
+        fs::copy_file(options.program, reachable.path / "patcher");
+        options.program = (reachable.path / "patcher").string();
+        options.as_nobody = true;
+    }
+    if (scene.disturbance == WRITE_FAILS || scene.disturbance == CONSOLE_CLOSED) {
+        options.program = ORV_PATCHER_FAULTS;
+        options.environment.push_back({"ORV_FAULT", "write:2:fail"});
+        options.output_closed = scene.disturbance == CONSOLE_CLOSED;
+    }
+    if (scene.disturbance == CTRL_C_AT_PROMPT) {
+        options.key_press = false;
+        options.signal_when = press_key();
+    }
+    // K: is the scene's folder in scripts/wine-run's prefix; the program starts in K:\ itself.
+    const char* own = std::getenv("ORV_WINEPREFIX");
+    const char* home = std::getenv("HOME");
+    const std::string prefix = own != nullptr ? own : std::string(home != nullptr ? home : "/tmp") + "/.wine-orvelia";
+    const fs::path drive = fs::path(prefix) / "dosdevices" / "k:";
+    if (scene.disturbance == DRIVE_ROOT) {
+        std::error_code ignored;
+        fs::remove(drive, ignored);
+        fs::create_directory_symlink(folder.path, drive);
+        options.program = "cmd";
+        options.arguments = {"/c", std::string("cd /d K:\\ && Z:").append(patcher_setup().patcher)};
+    }
+    const std::set<std::string> before = tree(folder.path);
+    ProgramRun run;
+    if (scene.disturbance >= SHRINK_IMAGE) {
+        run.output = run_in_process(folder.path, scene.files[0].content == EU, scene.disturbance);
+    } else {
+        run = run_program(options);
+        EXPECT_FALSE(run.timed_out);
+        if (scene.disturbance != CTRL_C_AT_PROMPT) {
+            EXPECT_EQ(run.exit_status, 0);
+        } else if (!running_windows_program()) {
+            EXPECT_EQ(run.end_signal, SIGINT);
+        }
+    }
+    if (scene.disturbance == DRIVE_ROOT) fs::remove(drive);
+    EXPECT_EQ(run.output, scene.output);
+
+    std::set<std::string> expected_tree = before;
+    for (const auto& [path, after] : scene.after) {
+        if (after == GONE) expected_tree.erase(path);
+        if (after == OUTPUT) expected_tree.insert(path);
+        if (after == OUTPUT) {
+            EXPECT_EQ(read_file(folder.path / path), expected) << "the patched image";
+        }
+    }
+    EXPECT_EQ(tree(folder.path), expected_tree);
+    for (const File& file : scene.files) {
+        if (file.content == TEXT && fs::exists(folder.path / file.path)) {
+            EXPECT_EQ(read_file(folder.path / file.path), file.text);
+        }
+        if (file.content == LINK && fs::is_symlink(folder.path / file.path)) {
+            EXPECT_EQ(fs::read_symlink(folder.path / file.path), file.text);
+        }
+    }
+    // Removing a second hard link lowers the image's link count, and does nothing else to it.
+    const bool hard_linked = std::any_of(scene.files.begin(), scene.files.end(),
+                                         [](const File& file) { return file.content == HARD_LINK; });
+    for (const auto& guard : guards) {
+        EXPECT_EQ(guard->changes(), hard_linked ? "attributes-unlinked-or-moved " : "")
+            << "an image was opened for writing or changed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, PlayerScene, testing::Range(0, static_cast<int>(scenes("/tmp").size())),
+                         [](const testing::TestParamInfo<int>& row) {
+                             return scenes("/tmp")[static_cast<std::size_t>(row.param)].name;
+                         });
+
+}  // namespace
