@@ -63,6 +63,12 @@ void enter_folder(const char* name) {
     if (platform_get_current_directory(current, SEARCH_DIRECTORY_BUFFER) == 0) return;
     if (!join_path(target, SEARCH_DIRECTORY_BUFFER, current, name)) return;
     if (!platform_set_current_directory(target)) return;
+    // Windows may let the walk into a folder whose path it then cannot report (past its
+    // path limit); the way back up would be lost there, so such a folder is passed over.
+    if (platform_get_current_directory(target, SEARCH_DIRECTORY_BUFFER) == 0) {
+        if (!platform_set_current_directory(current)) abandon_walk();
+        return;
+    }
     ++g_search.depth;
     g_search.listing_handles[g_search.depth] = LISTING_NONE;
 }
