@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rebuild/rebuild_script.h"
+
 enum RegionKind { US = 0, EU = 1 };
 
 // Path buffers hold 254 characters and the terminator.
@@ -11,7 +13,7 @@ inline constexpr std::size_t PATH_BUFFER_SIZE = 255;
 
 inline constexpr std::uint32_t PROGRESS_TOTAL = 2620872704u;
 inline constexpr std::uint64_t US_IMAGE_SIZE = 2599682048u;
-inline constexpr std::uint64_t EU_IMAGE_SIZE = 2669969408u;
+inline constexpr std::uint64_t EU_IMAGE_SIZE = EUROPEAN_IMAGE_SIZE;
 
 struct PatchJob {
     int image_fd;                    // -1 when not open

@@ -4,7 +4,7 @@
 #include <map>
 #include <set>
 
-#include "app/patch_job.h"
+#include "rebuild/rebuild_script.h"
 #include "rebuild/rebuild_steps.h"
 
 namespace {
@@ -117,9 +117,9 @@ void check_sources(Checker& c, const RebuildTableFiles& t) {
     for (std::size_t j = 0; j < src.size(); ++j) {
         const std::uint64_t size = size_of[src[j].name];
         const std::uint64_t end = RELOCATION_BASE_SECTOR + std::uint64_t{src[j].sector} + size;
-        if (end * SECTOR > EU_IMAGE_SIZE) {
+        if (end * SECTOR > EUROPEAN_IMAGE_SIZE) {
             c.fail("source inside the image", "'" + src[j].name + "' ends at sector " + std::to_string(end),
-                   "at most sector " + std::to_string(EU_IMAGE_SIZE / SECTOR));
+                   "at most sector " + std::to_string(EUROPEAN_IMAGE_SIZE / SECTOR));
         }
         if (j + 1 == src.size()) break;
         if (src[j].sector >= src[j + 1].sector) {
