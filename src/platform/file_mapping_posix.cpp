@@ -31,7 +31,8 @@ void on_bus_error(int, siginfo_t* info, void*) {
             return;
         }
     }
-    // Not a page of ours: the fault, raised again on return, goes where it went before.
+    // Not a page of ours, or no memory left for the zero page (the process then dies as it
+    // would have without us): the fault, raised again on return, goes where it went before.
     sigaction(SIGBUS, &previous_action, nullptr);
 }
 

@@ -61,7 +61,7 @@ bool is_bank_header(const std::uint8_t* first_sixteen_bytes) {
 
 bool split_sound_banks(const SoundBankSet& set, const WriterValues& writer) {
     if (!offsets_ascend(set)) return false;
-    // A length of 0 would make the read take the whole image.
+    // An empty region has nothing to read.
     if (set.region_length == 0) return write_pieces(set, nullptr, 0, writer);
     std::uint32_t count = 0;
     *writer.buffer = nullptr;

@@ -6,10 +6,9 @@
 // reads its field; when the chunk runs out the reader returns DECODE_INPUT and the state
 // stays put (partial integers live in integer_partial, partial fixed fields in their
 // *_filled counters, partial sections in their cursors), so the next call with the next
-// chunk enters the same case and carries on with nothing lost. Only once the field is
-// complete does the case run the checks that follow it and move `state` to the next
-// value: a resumed call never runs a check twice, and the state a failure leaves behind
-// is the same wherever the chunks of the patch happened to end.
+// chunk enters the same case and carries on with nothing lost. `state` moves on, and the
+// field's checks run, only once the field is complete: a resumed call never runs a check
+// twice, and a failure is the same wherever the chunks of the patch happened to end.
 //
 // File header: MAGIC (4 bytes) -> HEADER_INDICATOR -> SECONDARY_ID (only with
 // VCD_DECOMPRESS, and always a failure) -> CODE_TABLE_LENGTH/NEAR/SAME (only with

@@ -20,6 +20,7 @@ struct ImageReader {
     int fd = -1;
     std::uint64_t size = 0;
     std::uint64_t directory_bytes_left = ISO_DIRECTORY_BUDGET;
+    std::uint64_t path_bytes_left = ISO_PATH_BUDGET;   // the listing's own memory
     std::set<std::uint32_t> directories_seen;  // extents, to refuse loops
     std::string error;
 
@@ -127,6 +128,10 @@ bool read_directory(ImageReader& r, std::uint32_t sector, std::uint32_t length, 
             if (!r.extent_inside(extent, data_length)) {
                 return r.fail("file '/" + path + name + "' lies outside the image");
             }
+            if (path.size() + name.size() > r.path_bytes_left) {
+                return r.fail("more than " + std::to_string(ISO_PATH_BUDGET) + " bytes of file names in all");
+            }
+            r.path_bytes_left -= path.size() + name.size();
             files.push_back({path + name, extent, data_length});
         }
     }

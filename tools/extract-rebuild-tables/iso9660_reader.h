@@ -24,6 +24,9 @@ struct IsoVolume {
 inline constexpr int ISO_MAX_DEPTH = 8;
 // Directory bytes read in all, for both trees together; a real disc needs a few hundred KiB.
 inline constexpr std::uint64_t ISO_DIRECTORY_BUDGET = 64u << 20;
+// Bytes of file paths kept, for both trees together: short records nested deep could
+// otherwise make a small directory budget into gigabytes of paths.
+inline constexpr std::uint64_t ISO_PATH_BUDGET = 64u << 20;
 
 // False, with the reason in `error`, when the image cannot be read or its file system
 // is malformed.

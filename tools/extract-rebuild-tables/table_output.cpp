@@ -51,6 +51,15 @@ bool write_table_files_atomically(const std::string& folder, const std::array<st
         if (!write_whole(temporary[written], texts[written], error)) break;
     }
     bool ok = written == 3;
+    // A rename can then fail only on a rare system error: a name taken by anything but a
+    // regular file would otherwise leave the set half replaced.
+    for (std::size_t i = 0; ok && i < 3; ++i) {
+        struct stat info {};
+        if (::lstat(final_path[i].c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            *error = final_path[i] + " exists and is not a regular file";
+            ok = false;
+        }
+    }
     for (std::size_t i = 0; ok && i < 3; ++i) {
         if (::rename(temporary[i].c_str(), final_path[i].c_str()) != 0) {
             *error = "cannot rename " + temporary[i] + ": " + std::strerror(errno);

@@ -59,7 +59,7 @@ bool write_image(const std::string& path, const TestImageLayout& layout, const s
     ok = ok && write_at(fd, layout.size - 1, &zero, 1);  // the exact size, the rest a hole
     ok = fd >= 0 && platform_close(fd) == 0 && ok;
     if (!ok) {
-        platform_remove(path.c_str());
+        if (fd >= 0) platform_remove(path.c_str());   // only a file this call created
         *error = "cannot write " + path;
     }
     return ok;

@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     TestPatchOptions& options = line.options;
     const std::string& output_path = line.paths.back();
 
-    SourceReader source;
+    PatchSourceFile source;
     if (line.source_size) {
         source.size = *line.source_size;
     } else {

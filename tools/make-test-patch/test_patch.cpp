@@ -53,7 +53,7 @@ CopyWindow copy_window_for(const TestPatchOptions& options, std::uint64_t source
     return {from, source_size - from};
 }
 
-bool read_source(const SourceReader& source, CopyWindow range, std::vector<std::uint8_t>* out) {
+bool read_source(const PatchSourceFile& source, CopyWindow range, std::vector<std::uint8_t>* out) {
     out->resize(range.length);
     if (range.length == 0) return true;
     if (platform_seek(source.fd, static_cast<std::int64_t>(range.offset), SEEK_SET) !=
@@ -201,7 +201,7 @@ std::uint64_t test_patch_window_count(const TestPatchOptions& options) {
     return (options.target_size + options.window_size - 1) / options.window_size;
 }
 
-TestPatchResult write_test_patch(const TestPatchOptions& options, const SourceReader& source, PatchSink* sink,
+TestPatchResult write_test_patch(const TestPatchOptions& options, const PatchSourceFile& source, PatchSink* sink,
                                  Sha256* target_hash) {
     TestPatchResult result;
     const bool compute_target = options.checksums || target_hash != nullptr;

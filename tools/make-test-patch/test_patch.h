@@ -27,7 +27,7 @@ struct TestPatchOptions {
 
 // The source image, read piece by piece. With fd -1 only its size is known: enough
 // for an identity patch without checksums, which never looks at a source byte.
-struct SourceReader {
+struct PatchSourceFile {
     int fd = -1;
     std::uint64_t size = 0;
 };
@@ -52,5 +52,5 @@ std::uint64_t test_patch_window_count(const TestPatchOptions& options);
 
 // Writes the whole patch to `sink`. When `target_hash` is given, every target byte
 // is added to it in order (the expected output of applying the patch).
-TestPatchResult write_test_patch(const TestPatchOptions& options, const SourceReader& source, PatchSink* sink,
+TestPatchResult write_test_patch(const TestPatchOptions& options, const PatchSourceFile& source, PatchSink* sink,
                                  Sha256* target_hash);
