@@ -118,8 +118,18 @@ ProgramRun run_program(const RunOptions& options) {
     }
     close(from_child[0]);
     if (to_child[1] >= 0) close(to_child[1]);
+    // The deadline holds for the end too: a program whose output is closed, or that has
+    // closed it, is still waited for no longer than that.
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            run.timed_out = true;
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.end_signal = WTERMSIG(status);
     return run;

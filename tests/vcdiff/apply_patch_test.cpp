@@ -18,6 +18,7 @@
 #include "vcdiff/decode_types.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -194,6 +195,7 @@ TEST(ApplyPatchSource, ASourceShortenedDuringTheRunEndsInAReadFailureNotACrash) 
     const char* message = nullptr;
     const int code = apply_patch(0, 0, 100, 1, files.source.c_str(), files.output.c_str(), files.patch.c_str(),
                                  &message);
+    close(open(files.output.c_str(), O_WRONLY | O_NONBLOCK));   // a drain still waiting for a writer goes
     drain.join();
     EXPECT_EQ(code, APPLY_SOURCE_READ_FAILED) << message;
     EXPECT_EQ(drained, 4u << 20);
