@@ -32,6 +32,12 @@ struct File {
     Content content;
     std::string text = "";   // TEXT: the bytes; LINK, HARD_LINK: the target
 };
+// `first` must be listed before `second` in their folder for the row to show what it is
+// about; `free_name`: the name of `first` appears nowhere in the output.
+struct Order {
+    std::string first, second;
+    bool free_name = false;
+};
 struct Scene {
     std::string name;
     std::vector<File> files;
@@ -40,6 +46,7 @@ struct Scene {
     Disturbance disturbance = NONE;
     Where where = BOTH;
     std::string start = "";   // the folder the program starts in, below the scene's
+    std::vector<Order> order = {};
 };
 
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
@@ -117,7 +124,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"ImageThatCannotBeOpened", {{"x.iso", LINK, "nowhere"}},
          banner() + image_open_failed("x.iso") + press_key(), {}, NONE, NATIVE},
         {"ImagePathTooLongIsPassedOver", {{std::string(120, 'd') + "/" + std::string(120, 'e') + "/deep.iso", US},
-          {"short/game.iso", EU}}, no_patch("short/game.iso", true), {}},
+          {"short/game.iso", EU}}, no_patch("short/game.iso", true), {}, NONE, BOTH, "",
+         {{std::string(120, 'd'), "short", true}}},
         {"PatchPrefixIsCaseSensitive", {us, {"ov1_patch_us-fr_v2.xdelta", TEXT, "x"}}, no_patch("game.iso"), {}},
         {"PatchExtensionIsNot", {us, {"patches/OV1_Patch_US-FR_v2.XDELTA", TEXT, "not a patch"}}, us_failed(), {}},
         {"Success", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}},
@@ -135,11 +143,11 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"IntermediateNameIsALeftoverFile", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}, old_output}, rebuild_failed,
          {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
         {"IntermediateNameIsALinkToTheImage", {eu, eu_patch, {"game_temp.iso", LINK, "game.iso"}}, rebuild_failed,
-         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsAHardLinkToTheImage", {eu, eu_patch, {"game_temp.iso", HARD_LINK, "game.iso"}},
-         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsADanglingLink", {eu, eu_patch, {"game_temp.iso", LINK, "nowhere"}}, rebuild_failed,
-         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         // A console whose reader has gone changes nothing: the run ends on its own path.
         {"ConsoleClosed", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}}, "", {{"game_temp.iso", GONE}},
          CONSOLE_CLOSED, NATIVE},
@@ -155,7 +163,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
          {}, NONE, BOTH, "start"},
         {"LinkLoops", {{"loops/self", LINK, "."}, {"loops/parent", LINK, ".."}, {"loops/start", LINK, folder.string()},
           {"z/game.iso", US}}, no_patch("z/game.iso"), {}},
-        {"DeepTree", {{deep + "/toodeep.iso", US}, {"z/game.iso", US}}, no_patch("z/game.iso"), {}},
+        {"DeepTree", {{deep + "/toodeep.iso", US}, {"z/game.iso", US}}, no_patch("z/game.iso"), {}, NONE, BOTH, "",
+         {{"deep", "z", true}}},
         {"LockedFoldersArePassedOver", {{"open/game.iso", US}}, no_patch("open/game.iso"), {}, AS_NOBODY, NATIVE},
         {"CtrlCAtThePrompt", {}, not_found, {}, CTRL_C_AT_PROMPT},
         {"RootOfADrive", {{"sub/game.iso", US}, patch}, succeeded("sub/game.iso", "sub/game_patched.iso"),
@@ -206,6 +215,33 @@ std::string run_in_process(const fs::path& folder, bool european, Disturbance di
     return testing::internal::GetCapturedStdout();
 }
 
+bool listed_before(const fs::path& folder, const std::string& first, const std::string& second) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name == first || name == second) return name == first;
+    }
+    return false;
+}
+
+// Where a listing keeps the order of creation, a renamed entry moves to one end of it;
+// where it follows a hash of the names, only another name moves an entry.
+void list_before(const fs::path& folder, const Order& order) {
+    std::string first = order.first;
+    for (int attempt = 0; attempt < 40 && !listed_before(folder, first, order.second); ++attempt) {
+        if (order.free_name && attempt >= 2) {
+            const std::string renamed = order.first + std::to_string(attempt);
+            fs::rename(folder / first, folder / renamed);
+            first = renamed;
+            continue;
+        }
+        const std::string& moved = attempt % 2 == 0 ? first : order.second;
+        fs::rename(folder / moved, folder / (moved + "~"));
+        fs::rename(folder / (moved + "~"), folder / moved);
+    }
+    ASSERT_TRUE(listed_before(folder, first, order.second))
+        << "this file system lists " << order.second << " before " << order.first << ": the row would show nothing";
+}
+
 // Folders the program may not list, created until one comes before the open folder
 // and one after it in listing order: the walk must go on past each.
 void lock_folders_around(const fs::path& folder, const std::string& open) {
@@ -218,6 +254,10 @@ void lock_folders_around(const fs::path& folder, const std::string& open) {
         std::vector<std::string> order;
         for (const auto& entry : fs::directory_iterator(folder)) order.push_back(entry.path().filename().string());
         if (made > 0 && order.front() != open && order.back() != open) return;
+        if (made == 0) {   // listings kept in the order of creation: `open` after the first locked one
+            fs::rename(folder / open, folder / "moved");
+            fs::rename(folder / "moved", folder / open);
+        }
     }
     FAIL() << "no listing order with locked folders on both sides";
 }
@@ -235,9 +275,13 @@ TEST_P(PlayerScene, Run) {
     std::string expected;
     std::vector<std::unique_ptr<FileGuard>> guards;
     for (const File& file : scene.files) make(folder.path / file.path, file, &expected);
+    for (const Order& order : scene.order) list_before(folder.path, order);
+    if (HasFatalFailure()) return;
     // Watched once every file is made: making a second link to an image is itself a change.
     for (const File& file : scene.files) {
-        if ((file.content == US || file.content == EU) && scene.disturbance < SHRINK_IMAGE) {
+        // (An image renamed by list_before is one the run must never reach.)
+        if ((file.content == US || file.content == EU) && scene.disturbance < SHRINK_IMAGE &&
+            fs::exists(folder.path / file.path)) {
             guards.push_back(std::make_unique<FileGuard>(folder.path / file.path));
         }
     }
