@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,13 @@ protected:
         saved_cwd_ = stdfs::current_path();
         std::string name("orv-fs-");
         name.append(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        const stdfs::path wanted = stdfs::temp_directory_path() / name;
-        stdfs::remove_all(wanted);
-        stdfs::create_directories(wanted);
+        // A name of its own, so that two checkouts testing at once never share a tree.
+        std::random_device random;
+        stdfs::path wanted;
+        for (unsigned attempt = 0;; ++attempt) {
+            wanted = stdfs::temp_directory_path() / (name + "-" + std::to_string(random()) + std::to_string(attempt));
+            if (stdfs::create_directory(wanted)) break;
+        }
         root_ = stdfs::canonical(wanted);
         stdfs::current_path(root_);
     }

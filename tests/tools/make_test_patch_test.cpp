@@ -52,6 +52,14 @@ int apply(const std::string& patch, const std::string& output) {
 
 TEST(MakeTestPatch, PatchesGiveThePrintedTargetAndDependOnlyOnTheSeed) {
     fs::create_directories(FOLDER);
+    // Removed on every way out, a failed assertion included.
+    const struct Cleanup {
+        fs::path path;
+        ~Cleanup() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } cleanup{FOLDER};
     // A source with some structure, so that moved blocks and repeats are not all alike.
     std::string source(1000003, '\0');
     std::uint32_t state = 1;
@@ -84,7 +92,6 @@ TEST(MakeTestPatch, PatchesGiveThePrintedTargetAndDependOnlyOnTheSeed) {
     make("--seed 7 --target-size 1200001 --bad-checksum-window 5", "bad");
     EXPECT_EQ(apply("bad", "bad.bin"), DECODE_CHECKSUM_MISMATCH);
     EXPECT_TRUE(read_all("bad.bin") == target.substr(0, 5 * WINDOW));
-    fs::remove_all(FOLDER);
 }
 
 }  // namespace

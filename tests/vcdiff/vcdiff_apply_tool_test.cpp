@@ -25,6 +25,14 @@ std::string read_text(const fs::path& path) {
 TEST(VcdiffApplyTool, StatusOutputAndLastLine) {
     const fs::path folder = fs::temp_directory_path() / ("orv_tool_" + std::to_string(getpid()));
     fs::create_directories(folder);
+    // Removed on every way out, a failed assertion included.
+    const struct Cleanup {
+        fs::path path;
+        ~Cleanup() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } cleanup{folder};
     std::ofstream(folder / "source", std::ios::binary).write("abcd", 4);
     InstructionEncoder enc;
     encoder_start(&enc, 4);
@@ -64,7 +72,6 @@ TEST(VcdiffApplyTool, StatusOutputAndLastLine) {
             EXPECT_EQ(read_text(folder / "output"), c.output);
         }
     }
-    fs::remove_all(folder);
 }
 
 }  // namespace
