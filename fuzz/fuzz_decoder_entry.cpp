@@ -31,7 +31,8 @@ void load_block(DecodeSource* source, const std::vector<std::uint8_t>& bytes) {
     const std::uint64_t block = source->requested_block;
     const std::uint64_t size = bytes.size();
     source->current_block_number = block;
-    source->current_block = bytes.data();
+    static const std::uint8_t no_bytes = 0;   // an empty source still has a block, of length 0
+    source->current_block = bytes.empty() ? &no_bytes : bytes.data();
     source->current_block_length = 0;
     if (block <= size / source->block_size) {
         const std::uint64_t offset = block * source->block_size;
@@ -96,6 +97,11 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecod
             if (result == DECODE_INPUT) break;
             if (result == DECODE_GOTHEADER || result == DECODE_WINSTART || result == DECODE_WINFINISH) continue;
             if (result == DECODE_GETSRCBLK) {
+                // Asking again for the block it holds would make the caller load it forever.
+                if (source.requested_block == source.current_block_number) {
+                    verdict = 5;
+                    break;
+                }
                 load_block(&source, source_bytes);
                 continue;
             }

@@ -24,5 +24,6 @@ struct FuzzDecoded {
 
 // 0 when the decoder kept every promise it makes to its caller, nonzero when it
 // broke one (a window of the wrong length, a wrong checksum accepted, a result
-// of 0, a failure without a message). Crashes are left to the sanitizers.
+// of 0, a failure without a message, a request for the block it already holds).
+// Crashes are left to the sanitizers.
 int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecoded* decoded = nullptr);
