@@ -4,9 +4,6 @@
 // byte in code page 850, the console's code page, which the program never changes.
 #pragma once
 
-// The progress line, shared with the rebuild and the patch driver, has its own home.
-#include "progress/progress_line.h"
-
 inline constexpr int CP850_E_ACUTE = 130;       // é
 inline constexpr int CP850_A_GRAVE = 133;       // à
 inline constexpr int CP850_C_CEDILLA = 135;     // ç

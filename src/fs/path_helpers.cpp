@@ -78,4 +78,3 @@ bool replace_path_ending(char* out, std::size_t capacity, const char* path, std:
     std::memmove(out + stem, ending, ending_length + 1);
     return true;
 }
-

@@ -28,4 +28,3 @@ bool join_path(char* out, std::size_t capacity, const char* folder, const char* 
 // name of a file beside `path`). Returns false, leaving `out` an empty string, when
 // `path` has n characters or fewer or the result does not fit in `capacity` bytes.
 bool replace_path_ending(char* out, std::size_t capacity, const char* path, std::size_t n, const char* ending);
-

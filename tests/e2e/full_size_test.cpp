@@ -137,7 +137,7 @@ TEST_P(FullSize, Run) {
         EXPECT_EQ(fs::exists(output) ? file_sha256(output) : "no output", row == US_REALISTIC ? expected : "no output");
         EXPECT_EQ(file_sha256(image), image_before);
     } else if (row <= EU_LATE_CHECKSUM) {
-        const RebuildTableFiles tables = read_rebuild_table_files();
+        const RebuildTableFiles tables = read_table_files(ORV_REBUILD_TABLE_DIR);
         ASSERT_EQ(tables.error, "");
         ASSERT_TRUE(write_synthetic_eu_image(image.string(), tables));
         FileGuard guard(image);

@@ -8,7 +8,7 @@
 #include "rebuild/rebuild_steps.h"
 #include "rebuild/rebuild_tables.h"
 #include "rebuild/table_facts.h"
-#include "rebuild_table_files.h"
+#include "rebuild/table_files.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ constexpr std::uint32_t CHUNK_SECTORS = 10240;
 
 struct RebuildTablesTest : ::testing::Test {
     static inline RebuildTableFiles files;
-    static void SetUpTestSuite() { files = read_rebuild_table_files(); }
+    static void SetUpTestSuite() { files = read_table_files(ORV_REBUILD_TABLE_DIR); }
     void SetUp() override { ASSERT_EQ(files.error, ""); }
 };
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rebuild_table_files.h"
+#include "rebuild/table_files.h"
 
 inline constexpr std::uint64_t SYNTHETIC_EU_SIZE = 2669969408u;
 
