@@ -67,6 +67,11 @@ int read_file_range(int* slot, const char* path, std::uint8_t** buffer, std::uin
     return 1;
 }
 
+std::int64_t read_file_at(int fd, std::uint64_t offset, std::uint8_t* buffer, std::uint32_t length) {
+    if (platform_seek(fd, static_cast<std::int64_t>(offset), SEEK_SET) != static_cast<std::int64_t>(offset)) return -1;
+    return platform_read(fd, buffer, length);
+}
+
 int open_with_mode(int* slot, const char* path, int mode) {
     *slot = mode == 0 ? platform_open(path, OPEN_READ_ONLY) : -1;
     return 1;

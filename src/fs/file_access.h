@@ -15,6 +15,10 @@
 int read_file_range(int* slot, const char* path, std::uint8_t** buffer, std::uint32_t* count,
                     std::uint32_t length, std::uint64_t offset);
 
+// Reads `length` bytes from byte `offset` of the open file `fd` into `buffer`. Returns
+// how many arrived (fewer only where the file ends), -1 when the seek or the read fails.
+std::int64_t read_file_at(int fd, std::uint64_t offset, std::uint8_t* buffer, std::uint32_t length);
+
 // Opens `path` for reading, binary, in mode 0 (the only mode; any other fails). The
 // descriptor, negative on failure, goes into `*slot`. Returns 1.
 int open_with_mode(int* slot, const char* path, int mode);

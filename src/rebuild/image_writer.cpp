@@ -1,36 +1,77 @@
 #include "rebuild/image_writer.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "fs/file_access.h"
+#include "platform/platform.h"
 #include "progress/progress_line.h"
-#include "rebuild/output_append.h"
 
 namespace {
 
-// One chunk: read, append, count, report. A read that comes back short (the range
-// passes the end of the image) is completed with zeros, so the output keeps its
-// layout and nothing beyond the buffer is ever written.
+std::uint8_t* copy_piece(const WriterValues& writer) { return *writer.buffer + ZERO_PIECE_SIZE; }
+
+bool open_image(const WriterValues& writer) {
+    if (*writer.source_fd >= 0) return true;
+    *writer.source_fd = platform_open(writer.source_path, OPEN_READ_ONLY);
+    if (*writer.source_fd >= 0) return true;
+    *writer.source_fd = -1;
+    return false;
+}
+
+// One chunk: append what the image holds of it, zeros for the rest, count, report.
 bool copy_chunk(std::uint64_t offset, std::uint32_t length, const WriterValues& writer) {
-    std::uint32_t count = 0;
-    *writer.buffer = nullptr;
-    if (read_file_range(writer.source_fd, writer.source_path, writer.buffer, &count, length,
-                        offset) != 1 ||
-        *writer.buffer == nullptr) {
+    // Taken for each chunk, so that an image that shrinks during the rebuild fails its
+    // next read instead of turning into zeros.
+    const std::int64_t size = image_length(writer);
+    if (size < 0 || offset >= static_cast<std::uint64_t>(size)) return false;
+    const std::uint64_t held = static_cast<std::uint64_t>(size) - offset;
+    const std::uint32_t present = held < length ? static_cast<std::uint32_t>(held) : length;
+    if (!append_image_bytes(offset, present, writer) ||
+        !append_zero_bytes(writer.output_fd, length - present, rebuild_zeros(writer))) {
         return false;
     }
-    const std::uint32_t present = count < length ? count : length;
-    const bool ok = append_bytes(writer.output_fd, *writer.buffer, present) &&
-                    append_zero_bytes(writer.output_fd, length - present);
-    std::free(*writer.buffer);
-    *writer.buffer = nullptr;
-    if (!ok) return false;
     *writer.bytes_written += length;
     report_rebuild_progress(writer);
     return true;
 }
 
 }  // namespace
+
+bool begin_rebuild_io(const WriterValues& writer) {
+    *writer.buffer = static_cast<std::uint8_t*>(std::calloc(REBUILD_BUFFER_SIZE, 1));
+    return *writer.buffer != nullptr;
+}
+
+bool end_rebuild_io(const WriterValues& writer) {
+    std::free(*writer.buffer);
+    *writer.buffer = nullptr;
+    if (*writer.source_fd < 0) return true;
+    const bool closed = platform_close(*writer.source_fd) == 0;
+    *writer.source_fd = -1;
+    return closed;
+}
+
+std::int64_t image_length(const WriterValues& writer) {
+    return open_image(writer) ? platform_file_length(*writer.source_fd) : -1;
+}
+
+const std::uint8_t* rebuild_zeros(const WriterValues& writer) { return *writer.buffer; }
+
+bool append_image_bytes(std::uint64_t offset, std::uint32_t count, const WriterValues& writer) {
+    if (count == 0) return true;
+    if (*writer.buffer == nullptr || !open_image(writer)) return false;
+    std::uint8_t* piece = copy_piece(writer);
+    for (std::uint32_t done = 0; done < count;) {
+        const std::uint32_t n = std::min(count - done, COPY_PIECE_SIZE);
+        if (read_file_at(*writer.source_fd, offset + done, piece, n) != static_cast<std::int64_t>(n) ||
+            !append_bytes(writer.output_fd, piece, n)) {
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
 
 bool copy_range(std::uint32_t offset, std::uint32_t length, const WriterValues& writer) {
     // 64-bit, so that a range ending at 4 GiB does not wrap around.
@@ -45,7 +86,7 @@ bool copy_range(std::uint32_t offset, std::uint32_t length, const WriterValues& 
 }
 
 bool write_zeros(std::uint32_t length, const WriterValues& writer) {
-    if (!append_zero_bytes(writer.output_fd, length)) return false;
+    if (*writer.buffer == nullptr || !append_zero_bytes(writer.output_fd, length, rebuild_zeros(writer))) return false;
     *writer.bytes_written += length;
     report_rebuild_progress(writer);
     return true;

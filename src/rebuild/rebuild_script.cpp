@@ -32,8 +32,12 @@ bool run_step(const RebuildStep& step, const WriterValues& writer) {
 }  // namespace
 
 bool rebuild_intermediate_image(const WriterValues& writer) {
+    if (!begin_rebuild_io(writer)) return false;
+    bool rebuilt = true;
     for (const RebuildStep& step : REBUILD_STEPS) {
-        if (!run_step(step, writer)) return false;
+        rebuilt = run_step(step, writer);
+        if (!rebuilt) break;
     }
-    return true;
+    const bool ended = end_rebuild_io(writer);
+    return rebuilt && ended;
 }

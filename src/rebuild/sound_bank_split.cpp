@@ -1,5 +1,6 @@
 #include "rebuild/sound_bank_split.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "fs/file_access.h"
@@ -23,30 +24,43 @@ bool offsets_ascend(const SoundBankSet& set) {
     return true;
 }
 
-// The next bank start after `cursor`, or `available` when the region holds none:
-// the scan never looks past the bytes that were read.
-std::size_t next_bank_start(const std::uint8_t* region, std::size_t available, std::size_t cursor) {
-    for (cursor += SECTOR_SIZE; cursor < available; cursor += SECTOR_SIZE) {
-        if (available - cursor < HEADER_BYTES) return available;
-        if (is_bank_header(region + cursor)) return cursor;
+// Where each piece starts: piece 0 at the region's first byte, each later one at the
+// first header sector after the start of the one before, or at `available` once the
+// region holds none. The region is read through the copy piece, which is a whole number
+// of sectors, so every sector start in a piece has its header bytes in that piece.
+bool find_piece_starts(const SoundBankSet& set, std::uint64_t available, const WriterValues& writer,
+                       std::uint64_t* starts) {
+    std::size_t found = 1;
+    starts[0] = 0;
+    std::uint8_t* piece = *writer.buffer + ZERO_PIECE_SIZE;
+    for (std::uint64_t at = 0; at < available && found < set.entry_count; at += COPY_PIECE_SIZE) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(COPY_PIECE_SIZE, available - at));
+        if (read_file_at(*writer.source_fd, set.region_offset + at, piece, n) != static_cast<std::int64_t>(n)) {
+            return false;
+        }
+        for (std::uint32_t s = at == 0 ? SECTOR_SIZE : 0; s + HEADER_BYTES <= n && found < set.entry_count;
+             s += SECTOR_SIZE) {
+            if (is_bank_header(piece + s)) starts[found++] = at + s;
+        }
     }
-    return available;
+    while (found < set.entry_count) starts[found++] = available;
+    return true;
 }
 
-bool write_pieces(const SoundBankSet& set, const std::uint8_t* region, std::size_t available,
+bool write_pieces(const SoundBankSet& set, const std::uint64_t* starts, std::uint64_t available,
                   const WriterValues& writer) {
-    std::size_t cursor = 0;
     for (std::size_t i = 0; i < set.entry_count; ++i) {
         const std::uint32_t next = i + 1 < set.entry_count ? set.offsets[i + 1] : set.end_value;
         const std::uint32_t size = next - set.offsets[i];
-        // What the region holds from the cursor on; the rest of the piece is zeros.
-        const std::size_t left = cursor < available ? available - cursor : 0;
+        // What the region holds from the piece's start on; the rest of the piece is zeros.
+        const std::uint64_t left = available - starts[i];
         const auto present = static_cast<std::uint32_t>(left < size ? left : size);
-        if (present > 0 && !append_bytes(writer.output_fd, region + cursor, present)) return false;
-        if (!append_zero_bytes(writer.output_fd, size - present)) return false;
+        if (!append_image_bytes(set.region_offset + starts[i], present, writer) ||
+            !append_zero_bytes(writer.output_fd, size - present, rebuild_zeros(writer))) {
+            return false;
+        }
         *writer.bytes_written += size;
         report_rebuild_progress(writer);
-        if (i + 1 < set.entry_count) cursor = next_bank_start(region, available, cursor);
     }
     return true;
 }
@@ -61,18 +75,23 @@ bool is_bank_header(const std::uint8_t* first_sixteen_bytes) {
 
 bool split_sound_banks(const SoundBankSet& set, const WriterValues& writer) {
     if (!offsets_ascend(set)) return false;
-    // An empty region has nothing to read.
-    if (set.region_length == 0) return write_pieces(set, nullptr, 0, writer);
-    std::uint32_t count = 0;
-    *writer.buffer = nullptr;
-    if (read_file_range(writer.source_fd, writer.source_path, writer.buffer, &count,
-                        set.region_length, set.region_offset) != 1 ||
-        *writer.buffer == nullptr) {
+    if (set.entry_count == 0) return true;
+    // The bytes of the region the image holds: a region that passes its end is cut
+    // there; one that starts at or past it has nothing to read.
+    std::uint64_t available = 0;
+    if (set.region_length != 0) {
+        const std::int64_t size = image_length(writer);
+        if (size < 0 || set.region_offset >= static_cast<std::uint64_t>(size)) return false;
+        available = std::min<std::uint64_t>(set.region_length, static_cast<std::uint64_t>(size) - set.region_offset);
+    }
+    // The region is read twice through the copy piece, for the piece starts and then for
+    // the pieces: cheaper than reading it whole into a buffer of tens of megabytes.
+    auto* starts = static_cast<std::uint64_t*>(std::malloc(set.entry_count * sizeof(std::uint64_t)));
+    if (starts == nullptr || *writer.buffer == nullptr) {
+        std::free(starts);
         return false;
     }
-    const std::size_t available = count < set.region_length ? count : set.region_length;
-    const bool ok = write_pieces(set, *writer.buffer, available, writer);
-    std::free(*writer.buffer);
-    *writer.buffer = nullptr;
+    const bool ok = find_piece_starts(set, available, writer, starts) && write_pieces(set, starts, available, writer);
+    std::free(starts);
     return ok;
 }

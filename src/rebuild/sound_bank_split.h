@@ -20,7 +20,7 @@ inline constexpr std::uint32_t BANK_HEADER_SIGNATURE = 0x64685353;  // "SShd", l
 // start of a bank: "SShd", or 24 in word 1, or 16 in word 2, or 48,000 in word 3.
 bool is_bank_header(const std::uint8_t* first_sixteen_bytes);
 
-// Reads the whole region and writes entry_count pieces. Piece 0 starts at the
+// Writes entry_count pieces of the region. Piece 0 starts at the
 // region's first byte; each later piece at the next header sector after the start
 // of the one before. A piece that runs past the region (or a scan that finds no
 // header before its end) is completed with zeros, so every piece keeps its size.
