@@ -21,6 +21,7 @@ struct FaultTable {
 };
 
 FaultTable g_faults{};
+bool g_mappings_refused = false;
 
 const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close"};
 
@@ -115,6 +116,10 @@ void read_environment_once() {
 }  // namespace
 
 void fault_injection_reset() { g_faults = FaultTable{}; }
+
+void fault_injection_refuse_mappings(bool refuse) { g_mappings_refused = refuse; }
+
+bool platform_mappings_refused() { return g_mappings_refused; }
 
 void fault_injection_arm(FaultOperation op, std::uint64_t nth, FaultKind kind) {
     if (op < 0 || op >= FAULT_OPERATION_COUNT) return;

@@ -34,9 +34,15 @@ FaultAction fault_injection_next(FaultOperation op);
 
 inline FaultAction platform_fault(FaultOperation op) { return fault_injection_next(op); }
 
+// While set (resets leave it as it is), every file mapping is refused as the system
+// may refuse one, so that the readers take their other path.
+void fault_injection_refuse_mappings(bool refuse);
+bool platform_mappings_refused();
+
 #else
 
 inline FaultAction platform_fault(FaultOperation) { return FAULT_ACTION_NONE; }
+inline bool platform_mappings_refused() { return false; }
 
 #endif
 

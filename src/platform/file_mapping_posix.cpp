@@ -18,26 +18,54 @@ std::atomic<std::uintptr_t> mapped_start{0};
 std::atomic<std::uintptr_t> mapped_end{0};
 std::atomic<int> mapping_lost{0};
 std::uintptr_t page_size = 4096;
-bool handler_installed = false;
 struct sigaction previous_action {};
 
-void on_bus_error(int, siginfo_t* info, void*) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    if (address >= mapped_start.load() && address < mapped_end.load()) {
-        // mmap is a plain system call on Linux, safe here in practice.
-        void* page = reinterpret_cast<void*>(address & ~(page_size - 1));
-        if (mmap(page, page_size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-            mapping_lost.store(1);
-            return;
+// A SIGBUS that is not a lost page of ours goes where it would have gone without us.
+void pass_on(int signal_number, siginfo_t* info, void* context) {
+    // Sent by a process (kill, raise: si_code 0 or below) rather than raised by a fault.
+    const bool sent = info->si_code <= 0;
+    if (previous_action.sa_handler == SIG_IGN && sent) return;
+    if (previous_action.sa_handler != SIG_DFL && previous_action.sa_handler != SIG_IGN) {
+        // Another handler's: called as the system would have called it; ours stays.
+        if ((previous_action.sa_flags & SA_SIGINFO) != 0) {
+            previous_action.sa_sigaction(signal_number, info, context);
+        } else {
+            previous_action.sa_handler(signal_number);
         }
+        return;
     }
-    // Not a page of ours, or no memory left for the zero page (the process then dies as it
-    // would have without us): the fault, raised again on return, goes where it went before.
-    sigaction(SIGBUS, &previous_action, nullptr);
+    // The default action, which ends the process (a fault cannot be ignored either): a
+    // sent signal is raised again and arrives once this returns; a fault recurs then.
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(SIGBUS, &default_action, nullptr);
+    if (sent) raise(SIGBUS);
 }
 
+void on_bus_error(int signal_number, siginfo_t* info, void* context) {
+    // Only a fault fills in the address (for a sent signal the field holds a process id).
+    if (info->si_code > 0) {
+        const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+        if (address >= mapped_start.load() && address < mapped_end.load()) {
+            // mmap is a plain system call on Linux, safe here in practice.
+            void* page = reinterpret_cast<void*>(address & ~(page_size - 1));
+            if (mmap(page, page_size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+                mapping_lost.store(1);
+                return;
+            }
+            // No memory left for the zero page: the process ends as it would have without us.
+        }
+    }
+    pass_on(signal_number, info, context);
+}
+
+// Installed again whenever it is no longer there (another part of the process, or the
+// default action taken back by pass_on, replaced it).
 bool install_bus_error_handler() {
-    if (handler_installed) return true;
+    struct sigaction current {};
+    if (sigaction(SIGBUS, nullptr, &current) != 0) return false;
+    if ((current.sa_flags & SA_SIGINFO) != 0 && current.sa_sigaction == on_bus_error) return true;
     const long size = sysconf(_SC_PAGESIZE);
     if (size <= 0) return false;
     page_size = static_cast<std::uintptr_t>(size);
@@ -45,14 +73,15 @@ bool install_bus_error_handler() {
     action.sa_sigaction = on_bus_error;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_SIGINFO;
-    handler_installed = sigaction(SIGBUS, &action, &previous_action) == 0;
-    return handler_installed;
+    return sigaction(SIGBUS, &action, &previous_action) == 0;
 }
 
 }  // namespace
 
 MapResult platform_map_file(std::FILE* stream, std::uint64_t length, FileMapping* mapping) {
     *mapping = FileMapping{};
+    // Refused before anything is counted, as on a system that never maps.
+    if (platform_mappings_refused()) return MAP_UNAVAILABLE;
     // Mapping stands for reading the file: it fails as a read would.
     if (file_call_action(FAULT_READ) != FAULT_ACTION_NONE) return MAP_FAILED_READ;
     if (length == 0 || length > SIZE_MAX || !install_bus_error_handler()) return MAP_UNAVAILABLE;

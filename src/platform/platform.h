@@ -91,10 +91,6 @@ int platform_fseek(std::FILE* stream, std::int64_t offset, int origin);
 std::int64_t platform_ftell(std::FILE* stream);
 // 0 on success; a failure to flush buffered bytes is a failure.
 int platform_fclose(std::FILE* stream);
-// Gives a freshly opened stream (before its first read or write) `buffer` of `size`
-// bytes, which must outlive the stream. Only advice: a stream that cannot take it
-// keeps the C runtime's own buffer.
-void platform_set_stream_buffer(std::FILE* stream, char* buffer, std::size_t size);
 // Size of an open stream's file from its status; 0 on success.
 int platform_fstat_size(std::FILE* stream, std::int64_t* size);
 

@@ -79,10 +79,6 @@ int platform_fclose(std::FILE* stream) {
     return fail ? EOF : result;
 }
 
-void platform_set_stream_buffer(std::FILE* stream, char* buffer, std::size_t size) {
-    std::setvbuf(stream, buffer, _IOFBF, size);
-}
-
 int platform_fstat_size(std::FILE* stream, std::int64_t* size) {
 #ifdef _WIN32
     struct _stat64 status {};

@@ -74,7 +74,15 @@ int attach_source_file(PatchApplication* app) {
     return 0;
 }
 
+// Whether the source may have changed under the bytes decoded from it (asked before
+// anything decoded is written or reported): the ordinary read failure, never a
+// window of wrong bytes, a success or a checksum verdict on the image.
+bool source_changed(const PatchApplication* app) {
+    return app->source != nullptr && source_reader_changed(&app->reader);
+}
+
 int write_window(PatchApplication* app, Progress* progress) {
+    if (source_changed(app)) return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
     DecodeStream* stream = &app->stream;
     const std::uint64_t count = stream->output_avail;
     if (count != 0 && platform_fwrite(stream->output_next, static_cast<std::size_t>(count), app->output) != count) {
@@ -112,6 +120,7 @@ int decode_chunk(PatchApplication* app, Progress* progress) {
                 break;
             }
             default:
+                if (source_changed(app)) return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
                 return decoder_failure(app, result);
         }
     }
@@ -173,6 +182,7 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
         if (decoded != 0) return decoded;
         remaining -= got;
     }
+    if (source_changed(app)) return fail(app, APPLY_SOURCE_READ_FAILED, "cannot read source file");
     const int ended = end_stream(&app->stream);
     if (ended != 0) return decoder_failure(app, ended);
     // The format lets a stream end inside its file header or right after it, but such a

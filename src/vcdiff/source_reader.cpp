@@ -1,4 +1,4 @@
-// Source blocks for the patch driver, out of a mapping or through the stream.
+// Source blocks for the patch driver, out of a mapping or out of pages read whole.
 #include "vcdiff/source_reader.h"
 
 #include <cstdlib>
@@ -8,10 +8,9 @@
 
 namespace {
 
+static_assert(SOURCE_PAGE_SIZE % SOURCE_BLOCK_SIZE == 0, "a block never straddles two pages");
+
 constexpr std::uint64_t UNKNOWN_POSITION = ~std::uint64_t{0};
-// The stream's buffer: a run of 16 KiB block reads costs one system call per this
-// many bytes.
-constexpr std::size_t SOURCE_STREAM_BUFFER = 256 * 1024;
 // Touched pages of the mapping count as the program's memory: give them back after
 // this many bytes (the file stays in the system's cache).
 constexpr std::uint64_t RESIDENT_LIMIT = 16u << 20;
@@ -21,23 +20,6 @@ constexpr std::uint64_t FAULT_AROUND = 64u << 10;
 int failed(const char** message, const char* text) {
     *message = text;
     return APPLY_SOURCE_READ_FAILED;
-}
-
-int read_block(SourceReader* reader, std::uint64_t offset, std::uint64_t length, const char** message) {
-    // Blocks are mostly asked for in order: the stream is then already there, and
-    // its buffer serves the read without a system call.
-    if (offset != reader->position &&
-        platform_fseek(reader->file, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
-        reader->position = UNKNOWN_POSITION;
-        return failed(message, "cannot seek in source file");
-    }
-    // The size is known, so a short read is a read error, not the end of the file.
-    if (platform_fread(reader->block_buffer, static_cast<std::size_t>(length), reader->file) != length) {
-        reader->position = UNKNOWN_POSITION;
-        return failed(message, "cannot read source file");
-    }
-    reader->position = offset + length;
-    return 0;
 }
 
 // Counts what a block out of the mapping makes resident, and gives it all back
@@ -51,6 +33,47 @@ void account_mapped_block(SourceReader* reader, std::uint64_t number, std::uint6
     }
 }
 
+// Reads file page `page` into the least recently used slot and makes it current.
+int read_page(SourceReader* reader, std::uint64_t page, const char** message) {
+    std::size_t slot = 0;
+    for (std::size_t i = 1; i < reader->page_count; ++i) {
+        if (reader->page_uses[i] < reader->page_uses[slot]) slot = i;
+    }
+    const std::uint64_t offset = page * SOURCE_PAGE_SIZE;
+    const std::uint64_t length = reader->size - offset < SOURCE_PAGE_SIZE ? reader->size - offset : SOURCE_PAGE_SIZE;
+    reader->page_uses[slot] = 0;   // emptied until the read succeeds
+    if (offset != reader->position &&
+        platform_fseek(reader->file, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
+        reader->position = UNKNOWN_POSITION;
+        return failed(message, "cannot seek in source file");
+    }
+    // The size is known, so a short read is a read error, not the end of the file.
+    std::uint8_t* bytes = reader->pages + slot * SOURCE_PAGE_SIZE;
+    if (platform_fread(bytes, static_cast<std::size_t>(length), reader->file) != length) {
+        reader->position = UNKNOWN_POSITION;
+        return failed(message, "cannot read source file");
+    }
+    reader->position = offset + length;
+    reader->page_numbers[slot] = page;
+    reader->page_uses[slot] = ++reader->uses;
+    reader->current_slot = slot;
+    return 0;
+}
+
+// Makes the slot holding file page `page` current, reading it if no slot does.
+int find_page(SourceReader* reader, std::uint64_t page, const char** message) {
+    const std::size_t current = reader->current_slot;
+    if (reader->page_uses[current] != 0 && reader->page_numbers[current] == page) return 0;
+    for (std::size_t i = 0; i < reader->page_count; ++i) {
+        if (reader->page_uses[i] != 0 && reader->page_numbers[i] == page) {
+            reader->page_uses[i] = ++reader->uses;
+            reader->current_slot = i;
+            return 0;
+        }
+    }
+    return read_page(reader, page, message);
+}
+
 }  // namespace
 
 int open_source_reader(SourceReader* reader, std::FILE* file, const char** message) {
@@ -62,13 +85,12 @@ int open_source_reader(SourceReader* reader, std::FILE* file, const char** messa
     const MapResult mapped = platform_map_file(file, reader->size, &reader->mapping);
     if (mapped == MAP_FAILED_READ) return failed(message, "cannot read source file");
     if (mapped == MAP_DONE) return 0;
-    // Without a bigger buffer each block would be a system call of its own.
-    reader->stream_buffer = static_cast<char*>(std::malloc(SOURCE_STREAM_BUFFER));
-    if (reader->stream_buffer != nullptr) {
-        platform_set_stream_buffer(file, reader->stream_buffer, SOURCE_STREAM_BUFFER);
-    }
-    reader->block_buffer = static_cast<std::uint8_t*>(std::malloc(SOURCE_BLOCK_SIZE));
-    if (reader->block_buffer == nullptr) {
+    // A small file needs no more pages than it has.
+    const std::uint64_t file_pages = (reader->size + SOURCE_PAGE_SIZE - 1) / SOURCE_PAGE_SIZE;
+    reader->page_count = file_pages < SOURCE_CACHE_PAGES ? static_cast<std::size_t>(file_pages) : SOURCE_CACHE_PAGES;
+    if (reader->page_count == 0) reader->page_count = 1;
+    reader->pages = static_cast<std::uint8_t*>(std::malloc(reader->page_count * SOURCE_PAGE_SIZE));
+    if (reader->pages == nullptr) {
         *message = "out of memory";
         return DECODE_OUT_OF_MEMORY;
     }
@@ -77,6 +99,7 @@ int open_source_reader(SourceReader* reader, std::FILE* file, const char** messa
 
 int load_source_block(SourceReader* reader, DecodeSource* record, std::uint64_t number, const char** message) {
     const std::uint64_t block_size = record->block_size;
+    if (block_size == 0 || SOURCE_PAGE_SIZE % block_size != 0) return failed(message, "unsupported source block size");
     std::uint64_t length = 0;
     std::uint64_t offset = 0;
     if (number <= reader->size / block_size) {
@@ -86,12 +109,13 @@ int load_source_block(SourceReader* reader, DecodeSource* record, std::uint64_t 
     if (reader->mapping.bytes != nullptr) {
         record->current_block = reader->mapping.bytes + offset;
         account_mapped_block(reader, number, block_size);
+    } else if (length != 0) {
+        const int found = find_page(reader, offset / SOURCE_PAGE_SIZE, message);
+        if (found != 0) return found;
+        record->current_block = reader->pages + reader->current_slot * SOURCE_PAGE_SIZE + offset % SOURCE_PAGE_SIZE;
     } else {
-        if (length != 0) {
-            const int read = read_block(reader, offset, length, message);
-            if (read != 0) return read;
-        }
-        record->current_block = reader->block_buffer;
+        // Past the end: no bytes, but a place the decoder may point at.
+        record->current_block = reader->pages;
     }
     record->current_block_length = length;
     record->current_block_number = number;
@@ -102,9 +126,14 @@ bool source_reader_lost(const SourceReader* reader) {
     return reader->mapping.bytes != nullptr && platform_mapping_lost();
 }
 
+bool source_reader_changed(const SourceReader* reader) {
+    std::int64_t size = 0;
+    return source_reader_lost(reader) || platform_fstat_size(reader->file, &size) != 0 ||
+           static_cast<std::uint64_t>(size) != reader->size;
+}
+
 void release_source_reader(SourceReader* reader) {
     platform_unmap_file(&reader->mapping);
-    std::free(reader->block_buffer);
-    std::free(reader->stream_buffer);
+    std::free(reader->pages);
     *reader = SourceReader{};
 }

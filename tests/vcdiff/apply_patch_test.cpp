@@ -16,10 +16,13 @@
 #include "patch_reference.h"
 #include "platform/fault_injection.h"
 #include "vcdiff/decode_types.h"
+#include "vcdiff/source_reader.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+
+#include <csignal>
 #endif
 
 namespace {
@@ -69,6 +72,11 @@ struct Files {
     std::error_code ignored;
 };
 
+// Both ways of serving source blocks: out of a mapping (Linux) and out of pages read
+// from the file (Windows, and a source the system will not map).
+const bool SOURCE_PATHS[] = {false, true};   // whether mappings are refused
+std::string path_name(bool refused) { return refused ? "read" : "mapped"; }
+
 struct Outcome {
     int code;
     std::string message;
@@ -115,42 +123,52 @@ TEST(ApplyPatch, OutcomesHaveTheirCodeAndMessage) {
         {"output write", patch, FAULT_WRITE, 2, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
         {"output close", patch, FAULT_CLOSE, 1, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
     };
-    for (const auto& c : cases) {
-        write_file(files.patch, c.patch);
-        fs::remove(files.output);
-        fault_injection_reset();
-        if (c.nth != 0) fault_injection_arm(c.operation, c.nth, FAULT_SHORT);
-        const Outcome outcome = apply(files);
-        EXPECT_EQ(outcome.code, c.code) << c.name;
-        EXPECT_EQ(outcome.message, c.message) << c.name;
-        if (c.output) {
-            EXPECT_TRUE(outcome.output == prefix(files.expected, *c.output)) << c.name;
+    for (bool refused : SOURCE_PATHS) {
+        fault_injection_refuse_mappings(refused);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", " + path_name(refused));
+            write_file(files.patch, c.patch);
+            fs::remove(files.output);
+            fault_injection_reset();
+            if (c.nth != 0) fault_injection_arm(c.operation, c.nth, FAULT_SHORT);
+            const Outcome outcome = apply(files);
+            EXPECT_EQ(outcome.code, c.code);
+            EXPECT_EQ(outcome.message, c.message);
+            if (c.output) {
+                EXPECT_TRUE(outcome.output == prefix(files.expected, *c.output));
+            }
         }
     }
+    fault_injection_refuse_mappings(false);
 }
 
 TEST(ApplyPatch, EveryFailingFileCallFailsTheApplication) {
     Files files;
     write_file(files.patch, patch_bytes(files.windows, files.header));
-    fault_injection_reset();
-    ASSERT_EQ(apply(files).code, 0);
-    std::uint64_t calls[FAULT_OPERATION_COUNT];
-    for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) calls[op] = fault_injection_count(FaultOperation(op));
-    for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
-        for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
-            for (std::uint64_t nth = 1; nth <= calls[op]; ++nth) {
-                fault_injection_reset();
-                fault_injection_arm(FaultOperation(op), nth, kind);
-                const Outcome outcome = apply(files);
-                const std::string where = std::to_string(op) + ":" + std::to_string(nth) + ":" + std::to_string(kind);
-                EXPECT_TRUE(outcome.code == 0 ? outcome.output == files.expected
-                                              : outcome.code != DECODE_CHECKSUM_MISMATCH)
-                    << where << " gave " << outcome.code;
-                const std::uint64_t opened = fault_injection_count(FAULT_OPEN) - (op == FAULT_OPEN ? 1 : 0);
-                EXPECT_EQ(fault_injection_count(FAULT_CLOSE), opened) << where;
+    for (bool refused : SOURCE_PATHS) {
+        fault_injection_refuse_mappings(refused);
+        fault_injection_reset();
+        ASSERT_EQ(apply(files).code, 0);
+        std::uint64_t calls[FAULT_OPERATION_COUNT];
+        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) calls[op] = fault_injection_count(FaultOperation(op));
+        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
+            for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
+                for (std::uint64_t nth = 1; nth <= calls[op]; ++nth) {
+                    fault_injection_reset();
+                    fault_injection_arm(FaultOperation(op), nth, kind);
+                    const Outcome outcome = apply(files);
+                    const std::string where = path_name(refused) + " " + std::to_string(op) + ":" +
+                                              std::to_string(nth) + ":" + std::to_string(kind);
+                    EXPECT_TRUE(outcome.code == 0 ? outcome.output == files.expected
+                                                  : outcome.code != DECODE_CHECKSUM_MISMATCH)
+                        << where << " gave " << outcome.code;
+                    const std::uint64_t opened = fault_injection_count(FAULT_OPEN) - (op == FAULT_OPEN ? 1 : 0);
+                    EXPECT_EQ(fault_injection_count(FAULT_CLOSE), opened) << where;
+                }
             }
         }
     }
+    fault_injection_refuse_mappings(false);
 }
 
 TEST(ApplyPatch, ProgressLinesFromTheStartGiven) {
@@ -164,41 +182,110 @@ TEST(ApplyPatch, ProgressLinesFromTheStartGiven) {
     }
 }
 
-#ifndef _WIN32
-// The output is a pipe that this test drains: the driver is still writing the first
-// window (larger than a pipe holds) when the test shortens the source to nothing, so
-// the second window's copy finds its mapped pages gone.
-TEST(ApplyPatchSource, ASourceShortenedDuringTheRunEndsInAReadFailureNotACrash) {
+// A source of more pages than the reader caches, copied from page by page forwards,
+// across a page boundary and back again: pages are evicted and read again, and the
+// short last page is copied up to its last byte.
+TEST(ApplyPatchSource, LargerThanTheCacheAndReadOutOfOrder) {
     const Files files;
-    const Bytes source_bytes(4 * SOURCE_BLOCK_SIZE, 0xA5);
-    write_file(files.source, source_bytes);
-    InstructionEncoder first;
-    encoder_start(&first, 0);
-    encode_run(&first, 7, 4u << 20);
-    InstructionEncoder second;
-    encoder_start(&second, SOURCE_BLOCK_SIZE);
-    encode_copy(&second, 0, SOURCE_BLOCK_SIZE);
-    write_file(files.patch,
-               patch_bytes({checked_window(&first), checked_window(&second, source_bytes, 3 * SOURCE_BLOCK_SIZE)}));
-    ASSERT_EQ(mkfifo(files.output.c_str(), 0600), 0);
-    std::uint64_t drained = 0;
-    std::thread drain([&] {
-        std::FILE* pipe = std::fopen(files.output.c_str(), "rb");
-        if (pipe == nullptr) return;
-        char piece[4096];
-        for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, pipe)) != 0;) {
-            if (drained == 0) fs::resize_file(files.source, 0);
-            drained += got;
+    const std::uint64_t pages = SOURCE_CACHE_PAGES + 2;
+    const Bytes source = random_bytes(static_cast<std::size_t>((pages - 1) * SOURCE_PAGE_SIZE + 5000), 7);
+    write_file(files.source, source);
+    InstructionEncoder enc;
+    encoder_start(&enc, source.size());
+    for (std::uint64_t page = 0; page < pages; ++page) encode_copy(&enc, page * SOURCE_PAGE_SIZE + 7 * page, 100);
+    encode_copy(&enc, 3 * SOURCE_PAGE_SIZE - 50, 100);
+    for (std::uint64_t page = pages; page-- > 0;) encode_copy(&enc, page * SOURCE_PAGE_SIZE + 3, 200);
+    encode_copy(&enc, source.size() - 300, 300);
+    Bytes expected;
+    write_file(files.patch, patch_bytes({checked_window(&enc, source, 0, &expected)}));
+    for (bool refused : SOURCE_PATHS) {
+        fault_injection_reset();
+        fault_injection_refuse_mappings(refused);
+        const Outcome outcome = apply(files);
+        EXPECT_EQ(outcome.code, 0) << path_name(refused) << ": " << outcome.message;
+        EXPECT_TRUE(outcome.output == expected) << path_name(refused);
+    }
+    fault_injection_refuse_mappings(false);
+}
+
+#ifndef _WIN32
+int bus_errors_passed_on = 0;
+void count_bus_error(int, siginfo_t* info, void*) {
+    if (info->si_code <= 0) {
+        ++bus_errors_passed_on;
+        return;
+    }
+    // A fault of the driver's mapping that reached us: let it end the process.
+    signal(SIGBUS, SIG_DFL);
+}
+
+// The output is a pipe that this test drains: the driver is still writing the first
+// window (larger than a pipe holds) when the test cuts the source, so the second
+// window's copy from block 3 meets the cut. Whether its bytes were lost (a page gone),
+// zeros without any fault (the page that holds the cut) or read before the cut, the
+// run ends in the ordinary read failure, never a crash, a success or a checksum failure.
+TEST(ApplyPatchSource, ASourceCutDuringTheRunEndsInAReadFailure) {
+    const std::uint64_t inside_block_3 = 3 * SOURCE_BLOCK_SIZE + 100;
+    const struct {
+        const char* name;
+        std::uint64_t cut_to;
+        std::uint64_t copied;   // bytes copied from the start of block 3
+        bool checksum;
+        bool bus_error_sent;    // a SIGBUS from another process first, for the handler before ours
+    } cases[] = {
+        {"shortened to nothing", 0, SOURCE_BLOCK_SIZE, true, false},
+        {"cut inside the page copied from, no checksum", inside_block_3, 1000, false, false},
+        {"cut inside the page copied from, with checksum", inside_block_3, 1000, true, false},
+        {"a bus error sent first", 0, SOURCE_BLOCK_SIZE, true, true},
+    };
+    for (const auto& c : cases) {
+        for (bool refused : SOURCE_PATHS) {
+            SCOPED_TRACE(std::string(c.name) + ", " + path_name(refused));
+            const Files files;
+            const Bytes source_bytes(4 * SOURCE_BLOCK_SIZE, 0xA5);
+            write_file(files.source, source_bytes);
+            InstructionEncoder first;
+            encoder_start(&first, 0);
+            encode_run(&first, 7, 4u << 20);
+            InstructionEncoder second;
+            encoder_start(&second, SOURCE_BLOCK_SIZE);
+            encode_copy(&second, 0, c.copied);
+            WindowSpec copying = checked_window(&second, source_bytes, 3 * SOURCE_BLOCK_SIZE);
+            if (!c.checksum) copying.indicator = static_cast<std::uint8_t>(copying.indicator & ~VCD_CHECKSUM);
+            write_file(files.patch, patch_bytes({checked_window(&first), copying}));
+            fault_injection_reset();
+            fault_injection_refuse_mappings(refused);
+            struct sigaction counting {};
+            counting.sa_sigaction = count_bus_error;
+            counting.sa_flags = SA_SIGINFO;
+            sigemptyset(&counting.sa_mask);
+            if (c.bus_error_sent) sigaction(SIGBUS, &counting, nullptr);
+            bus_errors_passed_on = 0;
+            ASSERT_EQ(mkfifo(files.output.c_str(), 0600), 0);
+            std::uint64_t drained = 0;
+            std::thread drain([&] {
+                std::FILE* pipe = std::fopen(files.output.c_str(), "rb");
+                if (pipe == nullptr) return;
+                char piece[4096];
+                for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, pipe)) != 0;) {
+                    if (drained == 0 && c.bus_error_sent) kill(getpid(), SIGBUS);
+                    if (drained == 0) fs::resize_file(files.source, c.cut_to);
+                    drained += got;
+                }
+                std::fclose(pipe);
+            });
+            const char* message = nullptr;
+            const int code = apply_patch(0, 0, 100, 1, files.source.c_str(), files.output.c_str(),
+                                         files.patch.c_str(), &message);
+            close(open(files.output.c_str(), O_WRONLY | O_NONBLOCK));   // a drain still waiting for a writer goes
+            drain.join();
+            EXPECT_EQ(code, APPLY_SOURCE_READ_FAILED) << message;
+            EXPECT_EQ(drained, 4u << 20);
+            EXPECT_EQ(bus_errors_passed_on, c.bus_error_sent ? 1 : 0);
+            signal(SIGBUS, SIG_DFL);
         }
-        std::fclose(pipe);
-    });
-    const char* message = nullptr;
-    const int code = apply_patch(0, 0, 100, 1, files.source.c_str(), files.output.c_str(), files.patch.c_str(),
-                                 &message);
-    close(open(files.output.c_str(), O_WRONLY | O_NONBLOCK));   // a drain still waiting for a writer goes
-    drain.join();
-    EXPECT_EQ(code, APPLY_SOURCE_READ_FAILED) << message;
-    EXPECT_EQ(drained, 4u << 20);
+    }
+    fault_injection_refuse_mappings(false);
 }
 #endif
 
