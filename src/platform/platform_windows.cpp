@@ -136,7 +136,10 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
     std::uint32_t done = 0;
     while (done < count) {
-        const std::uint32_t ask = count - done < MAX_TRANSFER ? count - done : MAX_TRANSFER;
+        // Pieces, as on Linux: a write of many megabytes from a buffer the processor has
+        // not cached costs the system more per byte.
+        constexpr auto piece = static_cast<std::uint32_t>(WRITE_PIECE_SIZE);
+        const std::uint32_t ask = count - done < piece ? count - done : piece;
         const int put = _write(fd, bytes + done, ask);
         if (put < 0) {
             if (errno == EINTR) continue;
