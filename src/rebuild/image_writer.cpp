@@ -9,8 +9,6 @@
 
 namespace {
 
-std::uint8_t* copy_piece(const WriterValues& writer) { return *writer.buffer + ZERO_PIECE_SIZE; }
-
 bool open_image(const WriterValues& writer) {
     if (*writer.source_fd >= 0) return true;
     *writer.source_fd = platform_open(writer.source_path, OPEN_READ_ONLY);
@@ -58,10 +56,12 @@ std::int64_t image_length(const WriterValues& writer) {
 
 const std::uint8_t* rebuild_zeros(const WriterValues& writer) { return *writer.buffer; }
 
+std::uint8_t* rebuild_copy_piece(const WriterValues& writer) { return *writer.buffer + ZERO_PIECE_SIZE; }
+
 bool append_image_bytes(std::uint64_t offset, std::uint32_t count, const WriterValues& writer) {
     if (count == 0) return true;
     if (*writer.buffer == nullptr || !open_image(writer)) return false;
-    std::uint8_t* piece = copy_piece(writer);
+    std::uint8_t* piece = rebuild_copy_piece(writer);
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t n = std::min(count - done, COPY_PIECE_SIZE);
         if (read_file_at(*writer.source_fd, offset + done, piece, n) != static_cast<std::int64_t>(n) ||

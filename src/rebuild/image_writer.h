@@ -43,8 +43,10 @@ bool write_zeros(std::uint32_t length, const WriterValues& writer);
 bool append_image_bytes(std::uint64_t offset, std::uint32_t count, const WriterValues& writer);
 // The image's length, opening it if no read has yet; -1 when it cannot be had.
 std::int64_t image_length(const WriterValues& writer);
-// The zeros of the rebuild's buffer (ZERO_PIECE_SIZE bytes).
+// The parts of the rebuild's buffer: its zeros (ZERO_PIECE_SIZE bytes) and its copy
+// piece (COPY_PIECE_SIZE bytes).
 const std::uint8_t* rebuild_zeros(const WriterValues& writer);
+std::uint8_t* rebuild_copy_piece(const WriterValues& writer);
 
 // The progress line after each write: counter / total * 100 / divisor, rounded.
 void report_rebuild_progress(const WriterValues& writer);

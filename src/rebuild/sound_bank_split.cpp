@@ -32,7 +32,7 @@ bool find_piece_starts(const SoundBankSet& set, std::uint64_t available, const W
                        std::uint64_t* starts) {
     std::size_t found = 1;
     starts[0] = 0;
-    std::uint8_t* piece = *writer.buffer + ZERO_PIECE_SIZE;
+    std::uint8_t* piece = rebuild_copy_piece(writer);
     for (std::uint64_t at = 0; at < available && found < set.entry_count; at += COPY_PIECE_SIZE) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(COPY_PIECE_SIZE, available - at));
         if (read_file_at(*writer.source_fd, set.region_offset + at, piece, n) != static_cast<std::int64_t>(n)) {
