@@ -5,12 +5,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -52,9 +55,13 @@ RunOptions patcher_in(const fs::path& folder) {
 
 namespace {
 
-[[noreturn]] void start_child(const RunOptions& options, int stdin_fd, int stdout_fd) {
-    // Its own process group, so that a hang can be ended with every process of it (Wine starts several).
-    setpgid(0, 0);
+// `terminal`: the pseudo-terminal's slave side, or -1 to use the two pipes.
+[[noreturn]] void start_child(const RunOptions& options, int stdin_fd, int stdout_fd, int terminal) {
+    // Its own process group, so that a hang can be ended with every process of it (Wine
+    // starts several); on a terminal its own session, which the terminal controls.
+    if (terminal < 0) setpgid(0, 0);
+    if (terminal >= 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0)) _exit(124);
+    if (terminal >= 0) stdin_fd = stdout_fd = terminal;
     if (chdir(options.folder.c_str()) != 0) _exit(126);
     dup2(stdin_fd, 0);
     dup2(stdout_fd, 1);
@@ -72,19 +79,46 @@ namespace {
 
 }  // namespace
 
+namespace {
+
+// A pseudo-terminal: the master side in `master`, the slave side opened in `slave` (so
+// that the master never reads as hung up before the program has it). Its local modes
+// are kept in `modes`.
+void open_terminal(int* master, int* slave, tcflag_t* modes) {
+    *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char* name = *master >= 0 && grantpt(*master) == 0 && unlockpt(*master) == 0 ? ptsname(*master) : nullptr;
+    *slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    termios settings{};
+    if (*slave < 0 || tcgetattr(*master, &settings) != 0) throw std::runtime_error("pseudo-terminal");
+    *modes = settings.c_lflag;
+}
+
+}  // namespace
+
 ProgramRun run_program(const RunOptions& options) {
     using Clock = std::chrono::steady_clock;
     int to_child[2];
     int from_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    int terminal_slave = -1;
+    tcflag_t terminal_modes = 0;
+    if (options.terminal) {
+        open_terminal(&from_child[0], &terminal_slave, &terminal_modes);
+        to_child[0] = to_child[1] = from_child[1] = -1;
+    } else if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe");
+    }
     if (options.output_closed) close(std::exchange(from_child[0], -1));   // before the child can write
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
-    if (pid == 0) start_child(options, to_child[0], from_child[1]);
-    setpgid(pid, pid);
-    close(to_child[0]);
-    close(from_child[1]);
-    if (options.key_press) {
+    if (pid == 0) start_child(options, to_child[0], from_child[1], terminal_slave);
+    if (options.terminal) {
+        close(terminal_slave);
+    } else {
+        setpgid(pid, pid);
+        close(to_child[0]);
+        close(from_child[1]);
+    }
+    if (options.key_press && !options.terminal) {
         // There from the start, as a player's key would be at the prompt.
         const char key = '\n';
         if (write(to_child[1], &key, 1) != 1) throw std::runtime_error("write to the program");
@@ -94,6 +128,7 @@ ProgramRun run_program(const RunOptions& options) {
 
     ProgramRun run;
     const auto deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
+    auto next_key = Clock::now();
     fcntl(from_child[0], F_SETFL, O_NONBLOCK);
     char buffer[65536];
     for (;;) {
@@ -110,11 +145,21 @@ ProgramRun run_program(const RunOptions& options) {
             kill(pid, SIGINT);
             run.signal_sent = true;
         }
+        // Typed again while the run goes on: a key typed before the wait begins is dropped.
+        if (options.terminal && Clock::now() >= next_key &&
+            run.output.find("quelle touche pour quitter le programme.") != std::string::npos) {
+            if (write(from_child[0], &options.terminal_key, 1) != 1 && errno != EIO) break;
+            next_key = Clock::now() + std::chrono::milliseconds(300);
+        }
         if (Clock::now() > deadline) {
             kill(-pid, SIGKILL);
             run.timed_out = true;
             break;
         }
+    }
+    if (options.terminal) {
+        termios settings{};
+        run.terminal_settings_kept = tcgetattr(from_child[0], &settings) == 0 && settings.c_lflag == terminal_modes;
     }
     close(from_child[0]);
     if (to_child[1] >= 0) close(to_child[1]);
@@ -135,20 +180,77 @@ ProgramRun run_program(const RunOptions& options) {
     return run;
 }
 
+namespace {
+
+int terminal_views = 0;
+
+// The Windows program's output through a pipe: code page 850 and "\r\n".
+bool code_page_850_shown() { return running_windows_program() && terminal_views == 0; }
+
+// The letters the tests use that code page 850 has, with their bytes there.
+const std::pair<char, std::string> CODE_PAGE_850_LETTERS[] = {
+    {'\x82', "\xC3\xA9"}, {'\x85', "\xC3\xA0"}, {'\x87', "\xC3\xA7"}, {'\x88', "\xC3\xAA"},
+    {'\x8A', "\xC3\xA8"}, {'\x96', "\xC3\xBB"}, {'\x90', "\xC3\x89"}};
+
+}  // namespace
+
+ShownOnTerminal::ShownOnTerminal() { ++terminal_views; }
+ShownOnTerminal::~ShownOnTerminal() { --terminal_views; }
+
 std::string shown_path(const std::string& relative) {
-    std::string shown = relative;
-    if (running_windows_program()) std::replace(shown.begin(), shown.end(), '/', '\\');
+    std::string shown;
+    for (std::size_t at = 0; at < relative.size();) {
+        const unsigned char lead = static_cast<unsigned char>(relative[at]);
+        const std::size_t size = !code_page_850_shown() || lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string letter = relative.substr(at, size);
+        at += size;
+        if (letter == "/" && running_windows_program()) {
+            shown += '\\';
+        } else if (size > 1) {
+            const auto* known = std::find_if(std::begin(CODE_PAGE_850_LETTERS), std::end(CODE_PAGE_850_LETTERS),
+                                             [&](const auto& pair) { return pair.second == letter; });
+            shown += known != std::end(CODE_PAGE_850_LETTERS) ? known->first : '?';
+        } else {
+            shown += letter;
+        }
+    }
     return shown;
 }
 
-std::string console_text(const std::string& text) {
-    if (!running_windows_program()) return text;
+std::string console_text(const std::string& text, const std::string& path) {
     std::string shown;
-    for (char c : text) {
-        if (c == '\n') shown += '\r';
-        shown += c;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto* letter = std::find_if(std::begin(CODE_PAGE_850_LETTERS), std::end(CODE_PAGE_850_LETTERS),
+                                          [&](const auto& pair) { return pair.first == text[at]; });
+        if (text.compare(at, 2, "%s") == 0) {
+            shown += shown_path(path);
+            ++at;
+        } else if (text[at] == '\n' && code_page_850_shown()) {
+            shown += "\r\n";
+        } else if (letter != std::end(CODE_PAGE_850_LETTERS) && !code_page_850_shown()) {
+            shown += letter->second;
+        } else {
+            shown += text[at];
+        }
     }
     return shown;
+}
+
+std::string terminal_text(const std::string& received) {
+    std::string text;
+    for (std::size_t at = 0; at < received.size(); ++at) {
+        if (received.compare(at, 2, "\x1B[") != 0) {
+            text += received[at];
+            continue;
+        }
+        at += 2;   // a cursor sequence: ESC [, parameters, one final letter
+        while (at < received.size() && !std::isalpha(static_cast<unsigned char>(received[at]))) ++at;
+    }
+    // The terminal turns "\n" into "\r\n"; a Windows console has done so before it.
+    for (int pass = running_windows_program() ? 2 : 1; pass > 0; --pass) {
+        for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; ++at) text.erase(at, 1);
+    }
+    return text;
 }
 
 TempFolder::TempFolder() {

@@ -30,6 +30,10 @@ struct RunOptions {
     bool key_press = true;                  // a key is waiting from the start
     bool output_closed = false;             // standard output: a pipe whose reader has gone
     std::string signal_when;                // send SIGINT once the output holds this text
+    // Standard input and output: a pseudo-terminal (Wine makes a console of it), on which
+    // `terminal_key` is typed once the closing prompt shows, and again until the run ends.
+    bool terminal = false;
+    char terminal_key = 'x';
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
     int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run
 };
@@ -42,12 +46,28 @@ struct ProgramRun {
     int end_signal = 0;        // the signal that ended it, 0 if it exited
     bool signal_sent = false;
     bool timed_out = false;
+    bool terminal_settings_kept = true;   // the terminal's local modes are as before the run
 };
 ProgramRun run_program(const RunOptions& options);
 
-// The separator and line ends the program shows on this platform.
+// How a test expects the program's text: as it reaches a pipe (the Windows program:
+// code page 850 bytes with "\r\n"; the Linux program: UTF-8), or as a terminal shows
+// the console (UTF-8 with "\n", after terminal_text()). Pipe unless a ShownOnTerminal lives.
+struct ShownOnTerminal {
+    ShownOnTerminal();
+    ~ShownOnTerminal();
+    ShownOnTerminal(const ShownOnTerminal&) = delete;
+    ShownOnTerminal& operator=(const ShownOnTerminal&) = delete;
+};
+// A path (UTF-8, with '/') as the program shows it: this platform's separator, and
+// through a Windows pipe its letters in code page 850, '?' for those it lacks.
 std::string shown_path(const std::string& relative_with_slashes);
-std::string console_text(const std::string& text_with_newlines);
+// A message written with code page 850 escapes for its letters and "%s" for `path`,
+// as the program shows it.
+std::string console_text(const std::string& cp850_text, const std::string& path = "");
+// What a terminal received, without the console's cursor sequences and with the line
+// ends the program wrote ("\n"; the terminal and a Windows console add "\r").
+std::string terminal_text(const std::string& received);
 
 // A fresh temporary folder, removed with everything in it when the value dies.
 struct TempFolder {
