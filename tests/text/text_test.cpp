@@ -1,0 +1,64 @@
+// UTF-8 as the program reads it: the units Windows counts in a path, and the bytes a
+// console reading code page 850 gets.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "text/code_page_850.h"
+#include "text/utf8.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+std::string in_code_page_850(const std::string& text) {
+    std::vector<char> out(text.size() + 1);
+    return std::string(out.data(), utf8_to_code_page_850(text.data(), text.size(), out.data()));
+}
+
+TEST(Text, UnitsAndCodePage850) {
+    struct Case {
+        std::string utf8, code_page_850;
+        std::size_t units;
+    };
+    const Case cases[] = {
+        {"", "", 0},
+        {"Jeux vidéo\\Éric\r\n", "Jeux vid\x82o\\\x90ric\r\n", 17},
+        {"àçêèûÇüÿ", "\x85\x87\x88\x8A\x96\x80\x81\x98", 8},
+        {"ƒ░■\u00A0", "\x9F\xB0\xFE\xFF", 4},   // code points past U+00FF, and the last byte
+        {"Игры ゲーム", "???? ???", 8},
+        {"🎮.iso", "?.iso", 6},                 // two units, one letter
+        {"\U0010FFFF", "?", 2},
+        // Bytes that start no valid sequence count one each: a Latin-1 letter, an overlong
+        // form, a surrogate, a value past U+10FFFF, a cut sequence.
+        {"caf\xE9", "caf?", 4},
+        {"\xC0\xAF", "??", 2},
+        {"\xED\xA0\x80", "???", 3},
+        {"\xF4\x90\x80\x80", "????", 4},
+        {"x\xE3\x82", "x??", 3},
+        {"\x80\xBF", "??", 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(utf16_units(c.utf8.c_str()), c.units) << c.utf8;
+        EXPECT_EQ(in_code_page_850(c.utf8), c.code_page_850) << c.utf8;
+    }
+}
+
+#ifdef _WIN32
+// Every character of the first plane, against the system's own code page 850.
+TEST(Text, CodePage850AsWindowsHasIt) {
+    for (wchar_t letter = 1; letter < 0xD800; ++letter) {
+        char utf8[8], system = 0;
+        const int length = WideCharToMultiByte(CP_UTF8, 0, &letter, 1, utf8, sizeof utf8, nullptr, nullptr);
+        const char unknown = '?';
+        ASSERT_EQ(WideCharToMultiByte(850, WC_NO_BEST_FIT_CHARS, &letter, 1, &system, 1, &unknown, nullptr), 1);
+        EXPECT_EQ(in_code_page_850(std::string(utf8, static_cast<std::size_t>(length))), std::string(1, system))
+            << std::hex << static_cast<unsigned>(letter);
+    }
+}
+#endif
+
+}  // namespace
