@@ -80,6 +80,7 @@ bool choose_patch(PatchJob& job) {
 }
 
 void wait_for_key() {
+    platform_prepare_for_key();
     print_press_key();
     platform_wait_for_key();
 }

@@ -27,12 +27,9 @@ void restore_console_input() {
     if (terminal_changed.load() != 0) tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
 }
 
-void platform_wait_for_key() {
+void platform_prepare_for_key() {
     struct termios settings {};
-    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settings) != 0) {
-        std::getchar();
-        return;
-    }
+    if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &settings) != 0) return;
     saved_terminal = settings;
     terminal_changed.store(1);
     // Byte by byte and silent; signals keep their keys, so Ctrl+C still ends the program.
@@ -40,12 +37,19 @@ void platform_wait_for_key() {
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
     // TCSAFLUSH drops what was typed during the run: only a key pressed at the prompt counts.
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &settings) == 0) {
-        unsigned char key = 0;
-        while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-        }
-    } else {
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &settings) != 0) {
+        restore_console_input();
+        terminal_changed.store(0);
+    }
+}
+
+void platform_wait_for_key() {
+    if (terminal_changed.load() == 0) {
         std::getchar();
+        return;
+    }
+    unsigned char key = 0;
+    while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
     }
     restore_console_input();
     terminal_changed.store(0);

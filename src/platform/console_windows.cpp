@@ -102,23 +102,30 @@ void restore_console_input() {
     if (input_mode_changed.load() != 0) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_input_mode.load());
 }
 
-void platform_wait_for_key() {
+void platform_prepare_for_key() {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    if (!is_console(input, &mode)) {
-        std::getchar();
-        return;
-    }
+    if (!is_console(input, &mode)) return;
     saved_input_mode.store(mode);
     input_mode_changed.store(1);
     // No line editing and no echo; processed input stays, so Ctrl+C still ends the program.
-    if (SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
-        // Only a key pressed at the prompt counts, not one typed during the run.
-        FlushConsoleInputBuffer(input);
-        INPUT_RECORD record{};
-        DWORD read = 0;
-        while (ReadConsoleInputW(input, &record, 1, &read) && !(read == 1 && is_key_press(record))) {
-        }
+    if (!SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
+        input_mode_changed.store(0);
+        return;
+    }
+    // Only a key pressed at the prompt counts, not one typed during the run.
+    FlushConsoleInputBuffer(input);
+}
+
+void platform_wait_for_key() {
+    if (input_mode_changed.load() == 0) {
+        std::getchar();
+        return;
+    }
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) && !(read == 1 && is_key_press(record))) {
     }
     restore_console_input();
     input_mode_changed.store(0);

@@ -112,10 +112,13 @@ int platform_fstat_size(std::FILE* stream, std::int64_t* size);
 // A write that fails is ignored: the run goes on.
 void platform_write_console(const char* utf8, std::size_t length);
 
-// The closing prompt's wait. On a console or a terminal: one key, not echoed, typed
-// after the prompt showed (keys typed earlier are dropped); the input's settings are
-// restored afterwards, and also when an interruption ends the program during the wait.
-// When standard input is a pipe or a file: one byte, or its end.
+// The closing prompt's wait for a key, in two steps around the prompt so that a key
+// typed as soon as it shows is neither echoed nor lost. On a console or a terminal,
+// platform_prepare_for_key() turns to single keys without echo and drops the keys typed
+// during the run; platform_wait_for_key() then waits for one key and restores the
+// input's settings, which an interruption that ends the program meanwhile restores too.
+// When standard input is a pipe or a file, the wait reads one byte, or its end.
+void platform_prepare_for_key();
 void platform_wait_for_key();
 
 // ---- Interruption ---------------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -82,14 +83,16 @@ namespace {
 namespace {
 
 // A pseudo-terminal: the master side in `master`, the slave side opened in `slave` (so
-// that the master never reads as hung up before the program has it). Its local modes
-// are kept in `modes`.
+// that the master never reads as hung up before the program has it). It passes the
+// program's line ends on as they are; its local modes are kept in `modes`.
 void open_terminal(int* master, int* slave, tcflag_t* modes) {
     *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     const char* name = *master >= 0 && grantpt(*master) == 0 && unlockpt(*master) == 0 ? ptsname(*master) : nullptr;
     *slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
     termios settings{};
     if (*slave < 0 || tcgetattr(*master, &settings) != 0) throw std::runtime_error("pseudo-terminal");
+    settings.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
+    if (tcsetattr(*master, TCSANOW, &settings) != 0) throw std::runtime_error("pseudo-terminal");
     *modes = settings.c_lflag;
 }
 
@@ -128,7 +131,8 @@ ProgramRun run_program(const RunOptions& options) {
 
     ProgramRun run;
     const auto deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
-    auto next_key = Clock::now();
+    bool key_typed = false;
+    std::optional<Clock::time_point> prompt_seen;
     fcntl(from_child[0], F_SETFL, O_NONBLOCK);
     char buffer[65536];
     for (;;) {
@@ -145,11 +149,16 @@ ProgramRun run_program(const RunOptions& options) {
             kill(pid, SIGINT);
             run.signal_sent = true;
         }
-        // Typed again while the run goes on: a key typed before the wait begins is dropped.
-        if (options.terminal && Clock::now() >= next_key &&
-            run.output.find("quelle touche pour quitter le programme.") != std::string::npos) {
-            if (write(from_child[0], &options.terminal_key, 1) != 1 && errno != EIO) break;
-            next_key = Clock::now() + std::chrono::milliseconds(300);
+        // Typed once the terminal no longer echoes (Wine's console turns echo off only as it
+        // starts to read), or after a while anyway.
+        const bool at_prompt = run.output.find("touche pour quitter le programme.") != std::string::npos;
+        if (options.terminal && !key_typed && at_prompt) {
+            termios settings{};
+            prompt_seen = prompt_seen.value_or(Clock::now());
+            const bool echo = tcgetattr(from_child[0], &settings) != 0 || (settings.c_lflag & ECHO) != 0;
+            if (!echo || Clock::now() > *prompt_seen + std::chrono::seconds(2)) {
+                key_typed = write(from_child[0], &options.terminal_key, 1) == 1;
+            }
         }
         if (Clock::now() > deadline) {
             kill(-pid, SIGKILL);
@@ -180,54 +189,44 @@ ProgramRun run_program(const RunOptions& options) {
     return run;
 }
 
+bool expect_terminal_view = false;
+
 namespace {
 
-int terminal_views = 0;
+// The letters the tests use that code page 850 has: its byte, then the UTF-8 letter.
+const std::pair<char, std::string> LETTERS[] = {{'\x82', "é"}, {'\x85', "à"}, {'\x87', "ç"}, {'\x88', "ê"},
+                                                {'\x8A', "è"}, {'\x96', "û"}, {'\x90', "É"}};
 
-// The Windows program's output through a pipe: code page 850 and "\r\n".
-bool code_page_850_shown() { return running_windows_program() && terminal_views == 0; }
+bool code_page_850_shown() { return running_windows_program() && !expect_terminal_view; }
 
-// The letters the tests use that code page 850 has, with their bytes there.
-const std::pair<char, std::string> CODE_PAGE_850_LETTERS[] = {
-    {'\x82', "\xC3\xA9"}, {'\x85', "\xC3\xA0"}, {'\x87', "\xC3\xA7"}, {'\x88', "\xC3\xAA"},
-    {'\x8A', "\xC3\xA8"}, {'\x96', "\xC3\xBB"}, {'\x90', "\xC3\x89"}};
-
-}  // namespace
-
-ShownOnTerminal::ShownOnTerminal() { ++terminal_views; }
-ShownOnTerminal::~ShownOnTerminal() { --terminal_views; }
-
-std::string shown_path(const std::string& relative) {
+// A path (UTF-8, with '/') as the program shows it: this platform's separator, and
+// through a Windows pipe its letters in code page 850, '?' for those it lacks.
+std::string shown_path(const std::string& path) {
     std::string shown;
-    for (std::size_t at = 0; at < relative.size();) {
-        const unsigned char lead = static_cast<unsigned char>(relative[at]);
-        const std::size_t size = !code_page_850_shown() || lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        const std::string letter = relative.substr(at, size);
-        at += size;
-        if (letter == "/" && running_windows_program()) {
-            shown += '\\';
-        } else if (size > 1) {
-            const auto* known = std::find_if(std::begin(CODE_PAGE_850_LETTERS), std::end(CODE_PAGE_850_LETTERS),
-                                             [&](const auto& pair) { return pair.second == letter; });
-            shown += known != std::end(CODE_PAGE_850_LETTERS) ? known->first : '?';
-        } else {
-            shown += letter;
-        }
+    for (std::size_t at = 0, size = 1; at < path.size(); at += size) {
+        const auto lead = static_cast<unsigned char>(path[at]);
+        size = !code_page_850_shown() || lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const auto* letter = std::find_if(std::begin(LETTERS), std::end(LETTERS),
+                                          [&](const auto& known) { return known.second == path.substr(at, size); });
+        const char one = path[at] == '/' && running_windows_program() ? '\\' : path[at];
+        shown += size == 1 ? one : letter != std::end(LETTERS) ? letter->first : '?';
     }
     return shown;
 }
 
+}  // namespace
+
 std::string console_text(const std::string& text, const std::string& path) {
     std::string shown;
     for (std::size_t at = 0; at < text.size(); ++at) {
-        const auto* letter = std::find_if(std::begin(CODE_PAGE_850_LETTERS), std::end(CODE_PAGE_850_LETTERS),
-                                          [&](const auto& pair) { return pair.first == text[at]; });
+        const auto* letter = std::find_if(std::begin(LETTERS), std::end(LETTERS),
+                                          [&](const auto& known) { return known.first == text[at]; });
         if (text.compare(at, 2, "%s") == 0) {
             shown += shown_path(path);
             ++at;
-        } else if (text[at] == '\n' && code_page_850_shown()) {
+        } else if (text[at] == '\n' && running_windows_program()) {
             shown += "\r\n";
-        } else if (letter != std::end(CODE_PAGE_850_LETTERS) && !code_page_850_shown()) {
+        } else if (letter != std::end(LETTERS) && !code_page_850_shown()) {
             shown += letter->second;
         } else {
             shown += text[at];
@@ -239,16 +238,12 @@ std::string console_text(const std::string& text, const std::string& path) {
 std::string terminal_text(const std::string& received) {
     std::string text;
     for (std::size_t at = 0; at < received.size(); ++at) {
-        if (received.compare(at, 2, "\x1B[") != 0) {
+        if (received.compare(at, 2, "\x1B[") == 0) {   // ESC [, parameters, one final letter
+            at = received.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", at + 2);
+            if (at == std::string::npos) break;
+        } else {
             text += received[at];
-            continue;
         }
-        at += 2;   // a cursor sequence: ESC [, parameters, one final letter
-        while (at < received.size() && !std::isalpha(static_cast<unsigned char>(received[at]))) ++at;
-    }
-    // The terminal turns "\n" into "\r\n"; a Windows console has done so before it.
-    for (int pass = running_windows_program() ? 2 : 1; pass > 0; --pass) {
-        for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; ++at) text.erase(at, 1);
     }
     return text;
 }

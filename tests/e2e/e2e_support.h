@@ -31,7 +31,7 @@ struct RunOptions {
     bool output_closed = false;             // standard output: a pipe whose reader has gone
     std::string signal_when;                // send SIGINT once the output holds this text
     // Standard input and output: a pseudo-terminal (Wine makes a console of it), on which
-    // `terminal_key` is typed once the closing prompt shows, and again until the run ends.
+    // `terminal_key` is typed once the closing prompt shows.
     bool terminal = false;
     char terminal_key = 'x';
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
@@ -50,23 +50,14 @@ struct ProgramRun {
 };
 ProgramRun run_program(const RunOptions& options);
 
-// How a test expects the program's text: as it reaches a pipe (the Windows program:
-// code page 850 bytes with "\r\n"; the Linux program: UTF-8), or as a terminal shows
-// the console (UTF-8 with "\n", after terminal_text()). Pipe unless a ShownOnTerminal lives.
-struct ShownOnTerminal {
-    ShownOnTerminal();
-    ~ShownOnTerminal();
-    ShownOnTerminal(const ShownOnTerminal&) = delete;
-    ShownOnTerminal& operator=(const ShownOnTerminal&) = delete;
-};
-// A path (UTF-8, with '/') as the program shows it: this platform's separator, and
-// through a Windows pipe its letters in code page 850, '?' for those it lacks.
-std::string shown_path(const std::string& relative_with_slashes);
-// A message written with code page 850 escapes for its letters and "%s" for `path`,
-// as the program shows it.
+// The expected texts (console_text) as a terminal shows the console: UTF-8 letters, instead
+// of code page 850 bytes as the Windows program writes them to a pipe. Set while making them.
+extern bool expect_terminal_view;
+// A message written with code page 850 escapes for its letters and "%s" for `path` (UTF-8,
+// with '/'), as the program shows it: UTF-8 or code page 850 letters ('?' for those it
+// lacks), this platform's separator and line ends.
 std::string console_text(const std::string& cp850_text, const std::string& path = "");
-// What a terminal received, without the console's cursor sequences and with the line
-// ends the program wrote ("\n"; the terminal and a Windows console add "\r").
+// What a terminal received, without the console's cursor sequences.
 std::string terminal_text(const std::string& received);
 
 // A fresh temporary folder, removed with everything in it when the value dies.
