@@ -13,12 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
-#include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -132,7 +131,6 @@ ProgramRun run_program(const RunOptions& options) {
     ProgramRun run;
     const auto deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
     bool key_typed = false;
-    std::optional<Clock::time_point> prompt_seen;
     fcntl(from_child[0], F_SETFL, O_NONBLOCK);
     char buffer[65536];
     for (;;) {
@@ -149,16 +147,12 @@ ProgramRun run_program(const RunOptions& options) {
             kill(pid, SIGINT);
             run.signal_sent = true;
         }
-        // Typed once the terminal no longer echoes (Wine's console turns echo off only as it
-        // starts to read), or after a while anyway.
-        const bool at_prompt = run.output.find("touche pour quitter le programme.") != std::string::npos;
-        if (options.terminal && !key_typed && at_prompt) {
-            termios settings{};
-            prompt_seen = prompt_seen.value_or(Clock::now());
-            const bool echo = tcgetattr(from_child[0], &settings) != 0 || (settings.c_lflag & ECHO) != 0;
-            if (!echo || Clock::now() > *prompt_seen + std::chrono::seconds(2)) {
-                key_typed = write(from_child[0], &options.terminal_key, 1) == 1;
-            }
+        // Typed once the prompt shows and the terminal no longer echoes (Wine's console turns
+        // echo off only as it starts to read).
+        termios settings{};
+        if (options.terminal && !key_typed && run.output.find("quitter le programme.") != std::string::npos &&
+            tcgetattr(from_child[0], &settings) == 0 && (settings.c_lflag & ECHO) == 0) {
+            key_typed = write(from_child[0], &options.terminal_key, 1) == 1;
         }
         if (Clock::now() > deadline) {
             kill(-pid, SIGKILL);
@@ -236,16 +230,7 @@ std::string console_text(const std::string& text, const std::string& path) {
 }
 
 std::string terminal_text(const std::string& received) {
-    std::string text;
-    for (std::size_t at = 0; at < received.size(); ++at) {
-        if (received.compare(at, 2, "\x1B[") == 0) {   // ESC [, parameters, one final letter
-            at = received.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", at + 2);
-            if (at == std::string::npos) break;
-        } else {
-            text += received[at];
-        }
-    }
-    return text;
+    return std::regex_replace(received, std::regex("\x1B\\[[0-9;?]*[A-Za-z]"), "");
 }
 
 TempFolder::TempFolder() {

@@ -31,7 +31,7 @@ struct RunOptions {
     bool output_closed = false;             // standard output: a pipe whose reader has gone
     std::string signal_when;                // send SIGINT once the output holds this text
     // Standard input and output: a pseudo-terminal (Wine makes a console of it), on which
-    // `terminal_key` is typed once the closing prompt shows.
+    // `terminal_key` is typed once the closing prompt shows without echo.
     bool terminal = false;
     char terminal_key = 'x';
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
