@@ -55,13 +55,11 @@ RunOptions patcher_in(const fs::path& folder) {
 
 namespace {
 
-// `terminal`: the pseudo-terminal's slave side, or -1 to use the two pipes.
-[[noreturn]] void start_child(const RunOptions& options, int stdin_fd, int stdout_fd, int terminal) {
+[[noreturn]] void start_child(const RunOptions& options, int stdin_fd, int stdout_fd) {
     // Its own process group, so that a hang can be ended with every process of it (Wine
     // starts several); on a terminal its own session, which the terminal controls.
-    if (terminal < 0) setpgid(0, 0);
-    if (terminal >= 0 && (setsid() < 0 || ioctl(terminal, TIOCSCTTY, 0) != 0)) _exit(124);
-    if (terminal >= 0) stdin_fd = stdout_fd = terminal;
+    if (!options.terminal) setpgid(0, 0);
+    if (options.terminal && (setsid() < 0 || ioctl(stdin_fd, TIOCSCTTY, 0) != 0)) _exit(124);
     if (chdir(options.folder.c_str()) != 0) _exit(126);
     dup2(stdin_fd, 0);
     dup2(stdout_fd, 1);
@@ -77,22 +75,19 @@ namespace {
     _exit(127);
 }
 
-}  // namespace
-
-namespace {
-
-// A pseudo-terminal: the master side in `master`, the slave side opened in `slave` (so
-// that the master never reads as hung up before the program has it). It passes the
-// program's line ends on as they are; its local modes are kept in `modes`.
-void open_terminal(int* master, int* slave, tcflag_t* modes) {
-    *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    const char* name = *master >= 0 && grantpt(*master) == 0 && unlockpt(*master) == 0 ? ptsname(*master) : nullptr;
+// A pseudo-terminal that passes the program's line ends on as they are: returns its
+// master side and opens its slave side in `slave` (so that the master never reads as
+// hung up before the program has it); its local modes go into `modes`.
+int open_terminal(int* slave, tcflag_t* modes) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char* name = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
     *slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
     termios settings{};
-    if (*slave < 0 || tcgetattr(*master, &settings) != 0) throw std::runtime_error("pseudo-terminal");
+    if (*slave < 0 || tcgetattr(master, &settings) != 0) throw std::runtime_error("pseudo-terminal");
     settings.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
-    if (tcsetattr(*master, TCSANOW, &settings) != 0) throw std::runtime_error("pseudo-terminal");
+    if (tcsetattr(master, TCSANOW, &settings) != 0) throw std::runtime_error("pseudo-terminal");
     *modes = settings.c_lflag;
+    return master;
 }
 
 }  // namespace
@@ -101,25 +96,21 @@ ProgramRun run_program(const RunOptions& options) {
     using Clock = std::chrono::steady_clock;
     int to_child[2];
     int from_child[2];
-    int terminal_slave = -1;
     tcflag_t terminal_modes = 0;
-    if (options.terminal) {
-        open_terminal(&from_child[0], &terminal_slave, &terminal_modes);
-        to_child[0] = to_child[1] = from_child[1] = -1;
+    if (options.terminal) {   // the slave side is both ends the child uses
+        from_child[0] = open_terminal(&to_child[0], &terminal_modes);
+        from_child[1] = to_child[0];
+        to_child[1] = -1;
     } else if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe");
     }
     if (options.output_closed) close(std::exchange(from_child[0], -1));   // before the child can write
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
-    if (pid == 0) start_child(options, to_child[0], from_child[1], terminal_slave);
-    if (options.terminal) {
-        close(terminal_slave);
-    } else {
-        setpgid(pid, pid);
-        close(to_child[0]);
-        close(from_child[1]);
-    }
+    if (pid == 0) start_child(options, to_child[0], from_child[1]);
+    if (!options.terminal) setpgid(pid, pid);
+    close(to_child[0]);
+    if (!options.terminal) close(from_child[1]);
     if (options.key_press && !options.terminal) {
         // There from the start, as a player's key would be at the prompt.
         const char key = '\n';
