@@ -43,11 +43,11 @@ bool fill_entry(const WIN32_FIND_DATAW& data, ListingEntry* entry) {
 
 // The listing's next entry that has a UTF-8 name; false at its end.
 bool next_named_entry(HANDLE find, ListingEntry* entry) {
-    WIN32_FIND_DATAW data{};
-    do {
+    for (;;) {
+        WIN32_FIND_DATAW data{};
         if (!FindNextFileW(find, &data)) return false;
-    } while (!fill_entry(data, entry));
-    return true;
+        if (fill_entry(data, entry)) return true;
+    }
 }
 
 }  // namespace
