@@ -1,7 +1,5 @@
 #include "app/find_and_patch.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/identification.h"
@@ -17,11 +15,22 @@ namespace {
 constexpr char IMAGE_EXTENSION[] = "iso";
 constexpr char PATCH_EXTENSION[] = "xdelta";
 
+static_assert(SEARCH_DIRECTORY_BUFFER >= PATH_BUFFER_SIZE, "the walk must reach the folder of any path the run keeps");
+
+// The next file with `extension` whose path is within the limit; longer ones are passed
+// over, as a file of that name could not be patched.
+bool next_file_within_limit(char (&path)[PATH_BUFFER_SIZE], const char* extension) {
+    while (find_next_file(path, sizeof path, extension) == 1) {
+        if (path_within_limit(path)) return true;
+    }
+    return false;
+}
+
 // Finds the first image below the start folder that is a known release. Prints the
 // detection message, or the failure message, and says whether the run goes on.
 bool find_and_identify_image(PatchJob& job) {
     const std::size_t start_length = std::strlen(job.start_folder);
-    while (find_next_file(job.image_path, sizeof job.image_path, IMAGE_EXTENSION) == 1) {
+    while (next_file_within_limit(job.image_path, IMAGE_EXTENSION)) {
         std::memcpy(job.display_path, job.image_path, sizeof job.display_path);
         drop_path_prefix(job.display_path, start_length);
 
@@ -56,7 +65,7 @@ void finish_image_search(PatchJob& job) {
 // patch_path.
 bool choose_patch(PatchJob& job) {
     const char* prefix = job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX;
-    while (find_next_file(job.patch_path, sizeof job.patch_path, PATCH_EXTENSION) == 1) {
+    while (next_file_within_limit(job.patch_path, PATCH_EXTENSION)) {
         strip_directories(job.patch_path);
         if (std::strncmp(job.patch_path, prefix, PATCH_PREFIX_LENGTH) == 0) {
             return true;
@@ -71,8 +80,9 @@ bool choose_patch(PatchJob& job) {
 }
 
 void wait_for_key() {
+    platform_prepare_for_key();
     print_press_key();
-    std::getchar();
+    platform_wait_for_key();
 }
 
 }  // namespace
@@ -86,9 +96,10 @@ void find_and_patch_image() {
 
     platform_install_interrupt_handler();
     print_banner();
-    // A start folder that cannot be read, or is longer than the buffers, holds no
-    // image whose path the run could keep.
-    if (platform_get_current_directory(job.start_folder, sizeof job.start_folder) == 0) {
+    // A start folder that cannot be read, or is longer than the limit, holds no image
+    // whose path the run could keep.
+    if (platform_get_current_directory(job.start_folder, sizeof job.start_folder) == 0 ||
+        !path_within_limit(job.start_folder)) {
         print_image_not_found();
         wait_for_key();
         return;

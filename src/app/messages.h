@@ -1,38 +1,29 @@
-// Every text the program shows, as printf formats.
-//
-// The texts are stored without accented letters: each one is a %c filled with its
-// byte in code page 850, the console's code page, which the program never changes.
+// Every text the program shows, as printf formats: the French text itself, in UTF-8.
+// The console layer writes it as the player's console needs it.
 #pragma once
 
-inline constexpr int CP850_E_ACUTE = 130;       // é
-inline constexpr int CP850_A_GRAVE = 133;       // à
-inline constexpr int CP850_C_CEDILLA = 135;     // ç
-inline constexpr int CP850_E_CIRCUMFLEX = 136;  // ê
-inline constexpr int CP850_E_GRAVE = 138;       // è
-inline constexpr int CP850_U_CIRCUMFLEX = 150;  // û
-
-inline constexpr char msg_banner[] = "\n**** Patcheur pour mettre Orvelia en Fran%cais ****\n\n\n";
+inline constexpr char msg_banner[] = "\n**** Patcheur pour mettre Orvelia en Français ****\n\n\n";
 inline constexpr char msg_image_not_found[] = "Impossible de trouver le fichier ISO d'Orvelia.\n\n";
 inline constexpr char msg_size_hint[] =
-    "La taille du fichier doit %ctre la suivante :\n2 599 682 048 octets pour la version US.\n"
+    "La taille du fichier doit être la suivante :\n2 599 682 048 octets pour la version US.\n"
     "2 669 969 408 octets pour la version EU.\n\n";
 inline constexpr char msg_crc_hint[] =
-    "Le CRC32 doit %ctre le suivant :\nECD1E5BD pour la version US.\n355F1080 pour la version EU.\n";
+    "Le CRC32 doit être le suivant :\nECD1E5BD pour la version US.\n355F1080 pour la version EU.\n";
 inline constexpr char msg_image_open_failed[] = "Impossible d'ouvrir le fichier ISO suivant : %s\n";
-inline constexpr char msg_us_detected[] = "Version US d%ctect%ce : %s\n\n";
-inline constexpr char msg_eu_detected[] = "Version europ%cenne d%ctect%ce : %s\n\n";
+inline constexpr char msg_us_detected[] = "Version US détectée : %s\n\n";
+inline constexpr char msg_eu_detected[] = "Version européenne détectée : %s\n\n";
 inline constexpr char msg_us_patch_missing[] = "Le fichier de patch xdelta US->FR est introuvable.\n";
 inline constexpr char msg_eu_patch_missing[] = "Le fichier de patch xdelta EU->FR est introuvable.\n";
 inline constexpr char msg_patching[] = "Patchage du fichier ISO en cours :\n";
-inline constexpr char msg_temp_create_failed[] = "Impossible de cr%cer le fichier ISO temporaire.\n";
-inline constexpr char msg_patch_succeeded[] = "\n\nLe patch a %ct%c appliqu%c avec succ%cs !\n";
-inline constexpr char msg_output_named[] = "Le fichier du jeu en fran%cais est \"%s\".\n";
+inline constexpr char msg_temp_create_failed[] = "Impossible de créer le fichier ISO temporaire.\n";
+inline constexpr char msg_patch_succeeded[] = "\n\nLe patch a été appliqué avec succès !\n";
+inline constexpr char msg_output_named[] = "Le fichier du jeu en français est \"%s\".\n";
 inline constexpr char msg_crc_failed[] =
-    "\n\nLe patchage a %cchou%c d%c %c un probl%cme de CRC32. Le fichier \"%s\" n'est pas correct.\n";
-inline constexpr char msg_patch_failed[] = "\n\nLe patchage a %cchou%c.\n";
+    "\n\nLe patchage a échoué dû à un problème de CRC32. Le fichier \"%s\" n'est pas correct.\n";
+inline constexpr char msg_patch_failed[] = "\n\nLe patchage a échoué.\n";
 inline constexpr char msg_press_key[] = "\nAppuyez sur n'importe quelle touche pour quitter le programme.";
 
-// Printers, one per message, so that every call passes exactly the right letters.
+// Printers, one per message.
 void print_banner();
 void print_image_not_found();   // with the size and CRC32 hints after it
 void print_image_open_failed(const char* display_path);

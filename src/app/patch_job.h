@@ -5,11 +5,18 @@
 #include <cstdint>
 
 #include "rebuild/rebuild_script.h"
+#include "text/utf8.h"
 
 enum RegionKind { US = 0, EU = 1 };
 
-// Path buffers hold 254 characters and the terminator.
-inline constexpr std::size_t PATH_BUFFER_SIZE = 255;
+// The longest path the program works with: 254 characters as Windows counts them
+// (UTF-16 code units, see utf16_units), on every system. A longer image or patch path
+// is passed over; an image whose output names would be longer is refused.
+inline constexpr std::size_t MAX_PATH_UNITS = 254;
+// Path buffers hold the longest such path in UTF-8 and the terminator.
+inline constexpr std::size_t PATH_BUFFER_SIZE = MAX_PATH_UNITS * MAX_UTF8_BYTES_PER_UNIT + 1;
+
+inline bool path_within_limit(const char* path) { return utf16_units(path) <= MAX_PATH_UNITS; }
 
 inline constexpr std::uint32_t PROGRESS_TOTAL = 2620872704u;
 inline constexpr std::uint64_t US_IMAGE_SIZE = 2599682048u;

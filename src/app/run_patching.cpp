@@ -81,11 +81,15 @@ void run_patching(PatchJob& job) {
     // From here until the clean-up below an interruption must not leave a half-made
     // file behind: it makes the work fail instead, and the failure path deletes.
     platform_guard_files(true);
-    if (!replace_path_ending(job.output_path, sizeof job.output_path, job.image_path, IMAGE_EXTENSION_LENGTH,
+    // The suffixes are ASCII, one unit a byte, as is the ".iso" they replace.
+    const bool names_within_limit =
+        utf16_units(job.image_path) + LONGEST_SUFFIX_LENGTH <= MAX_PATH_UNITS + IMAGE_EXTENSION_LENGTH;
+    if (!names_within_limit ||
+        !replace_path_ending(job.output_path, sizeof job.output_path, job.image_path, IMAGE_EXTENSION_LENGTH,
                              OUTPUT_SUFFIX) ||
         (job.region == EU && !replace_path_ending(job.temp_path, sizeof job.temp_path, job.image_path,
                                                   IMAGE_EXTENSION_LENGTH, TEMP_SUFFIX))) {
-        // The image's folder is too deep for the names of the files to write.
+        // The image's path leaves no room for the names of the files to write.
         print_patch_failed();
         platform_guard_files(false);
         return;

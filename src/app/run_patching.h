@@ -5,6 +5,9 @@
 
 inline constexpr char OUTPUT_SUFFIX[] = "_patched.iso";
 inline constexpr char TEMP_SUFFIX[] = "_temp.iso";
+// The longest ending the program puts in place of the image's ".iso": the image's path
+// must leave room for it within MAX_PATH_UNITS, or the run writes nothing.
+inline constexpr std::size_t LONGEST_SUFFIX_LENGTH = sizeof OUTPUT_SUFFIX - 1;
 
 // Patches the US image directly, or rebuilds the European image into the
 // intermediate image first; prints the outcome and deletes every file that must not

@@ -1,10 +1,13 @@
 // The operating system, as the rest of the program sees it.
 //
-// Windows builds call the real directory services (FindFirstFileA, FindNextFileA,
-// FindClose, GetCurrentDirectoryA, SetCurrentDirectoryA) and the C runtime's
-// low-level and stdio file functions. Linux builds put a small POSIX layer in
-// their place with the same contract. Nothing else in the program includes an
-// operating-system header.
+// Windows builds call the real directory services (FindFirstFileW, FindNextFileW,
+// FindClose, GetCurrentDirectoryW, SetCurrentDirectoryW), the C runtime's wide
+// low-level and stdio file functions, and the console. Linux builds put a small POSIX
+// layer in their place with the same contract. Nothing else in the program includes
+// an operating-system header.
+//
+// Every name and text crosses this contract in UTF-8; on Windows only this layer
+// converts to and from the system's UTF-16.
 //
 // Sizes and offsets are 64-bit here: disc images are larger than 2 GiB, and the
 // C runtime's 32-bit _filelength turns a 2.6 GB image into a negative number.
@@ -22,9 +25,10 @@ inline constexpr char PATH_SEPARATOR = '/';
 
 // ---- Directory listings -------------------------------------------------------
 
-// Longest entry name a listing hands back, terminator included (MAX_PATH on
-// Windows; NAME_MAX + 1 = 256 on Linux fits too).
-inline constexpr std::size_t LISTING_NAME_CAPACITY = 260;
+// Longest entry name a listing hands back in UTF-8, terminator included: a Windows
+// name of MAX_PATH - 1 UTF-16 units takes up to 3 bytes a unit; Linux's NAME_MAX
+// (255 bytes) fits too.
+inline constexpr std::size_t LISTING_NAME_CAPACITY = 3 * 259 + 1;
 
 struct ListingEntry {
     char name[LISTING_NAME_CAPACITY];
@@ -44,7 +48,8 @@ inline constexpr ListingHandle LISTING_NONE = -1;
 
 // Opens a listing of every entry of the current directory ("*", with "." and ".."
 // and hidden entries) and fills `entry` with its first entry. LISTING_NONE when the
-// folder cannot be listed.
+// folder cannot be listed. On Windows an entry whose name is not valid UTF-16 (an
+// unpaired surrogate, which NTFS allows) is passed over: no UTF-8 text names it.
 ListingHandle platform_open_listing(ListingEntry* entry);
 // Next entry of an open listing; false when there is none left.
 bool platform_next_entry(ListingHandle listing, ListingEntry* entry);
@@ -94,9 +99,27 @@ int platform_fclose(std::FILE* stream);
 // Size of an open stream's file from its status; 0 on success.
 int platform_fstat_size(std::FILE* stream, std::int64_t* size);
 
+// ---- Console ------------------------------------------------------------------
+
+// Writes `length` bytes of UTF-8 text to standard output, at once. On a Windows console
+// the exact characters go out (whatever the console's code page); a Windows output
+// redirected to a file or a pipe gets code page 850 bytes, '?' for a character that
+// code page lacks, with "\r\n" line ends; elsewhere the UTF-8 text goes out as it is.
+// A write that fails is ignored: the run goes on.
+void platform_write_console(const char* utf8, std::size_t length);
+
+// The closing prompt's wait for a key, in two steps around the prompt so that a key
+// typed as soon as it shows is neither echoed nor lost. On a console or a terminal,
+// platform_prepare_for_key() turns to single keys without echo and drops the keys typed
+// during the run; platform_wait_for_key() then waits for one key and restores the
+// input's settings, which an interruption that ends the program meanwhile restores too.
+// When standard input is a pipe or a file, the wait reads one byte, or its end.
+void platform_prepare_for_key();
+void platform_wait_for_key();
+
 // ---- Interruption ---------------------------------------------------------------
-// Ctrl+C, Ctrl+Break, closing the console window, and on Linux SIGINT, SIGTERM and
-// SIGHUP (a closed console pipe, SIGPIPE, is ignored: only the console write fails).
+// Ctrl+C, Ctrl+Break, closing the console window, and on Linux SIGINT, SIGTERM, SIGHUP
+// and SIGQUIT (a closed console pipe, SIGPIPE, is ignored: only the console write fails).
 // While no file of the run is at risk an interruption ends the process at
 // once, as it would without a handler. While files are guarded it only raises a
 // flag: from then on every open, read and write fails, so the work under way stops

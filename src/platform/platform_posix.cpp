@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/console_input.h"
 #include "platform/fault_injection.h"
 #include "platform/interruption.h"
 
@@ -184,7 +185,9 @@ namespace {
 
 void on_interrupt(int signal_number) {
     if (files_guarded.load() == 0) {
-        // Nothing half-made on disk: end as the signal would have ended us.
+        // Nothing half-made on disk: end as the signal would have ended us, with the
+        // terminal as the closing prompt found it.
+        restore_console_input();
         ::signal(signal_number, SIG_DFL);
         ::raise(signal_number);
         return;
@@ -200,7 +203,7 @@ void platform_install_interrupt_handler() {
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a read or write under way returns EINTR and sees the flag.
     action.sa_flags = 0;
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         sigaction(signal_number, &action, nullptr);
     }
     // A console whose reader has gone (`| head`, a closed terminal pipe) must only make

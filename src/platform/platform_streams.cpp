@@ -1,6 +1,6 @@
 // The patch driver's files: the C runtime's stdio, the same on both platforms but
-// for the 64-bit positioning and status calls, with the fault and interruption
-// checks of the other file calls.
+// for the names (wide on Windows) and the 64-bit positioning and status calls, with
+// the fault and interruption checks of the other file calls.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,6 +10,9 @@
 
 #include "platform/interruption.h"
 #include "platform/platform.h"
+#ifdef _WIN32
+#include "platform/wide_names.h"
+#endif
 
 std::FILE* platform_fopen(const char* path, const char* mode) {
     if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
@@ -17,7 +20,16 @@ std::FILE* platform_fopen(const char* path, const char* mode) {
         return nullptr;
     }
 #ifdef _WIN32
-    return std::fopen(path, mode);
+    WideName wide_path;
+    wchar_t wide_mode[8];
+    const std::size_t length = std::strlen(mode);
+    if (!to_wide_name(path, &wide_path) || length >= sizeof wide_mode / sizeof wide_mode[0]) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    // The mode is ASCII ("rb", "wb").
+    for (std::size_t i = 0; i <= length; ++i) wide_mode[i] = static_cast<wchar_t>(mode[i]);
+    return _wfopen(wide_path.text, wide_mode);
 #else
     // Append 'e' (close on exec), as for the descriptors.
     char mode_cloexec[16];

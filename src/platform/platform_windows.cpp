@@ -15,10 +15,12 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/console_input.h"
 #include "platform/fault_injection.h"
 #include "platform/interruption.h"
+#include "platform/wide_names.h"
 
-static_assert(MAX_PATH <= LISTING_NAME_CAPACITY, "a listed name must fit a ListingEntry");
+static_assert(3 * (MAX_PATH - 1) + 1 <= LISTING_NAME_CAPACITY, "a listed name must fit a ListingEntry in UTF-8");
 
 namespace {
 
@@ -28,17 +30,24 @@ constexpr std::uint32_t MAX_TRANSFER = 1u << 30;
 
 HANDLE as_find_handle(ListingHandle listing) { return reinterpret_cast<HANDLE>(listing); }
 
-void fill_entry(const WIN32_FIND_DATAA& data, ListingEntry* entry) {
-    // cFileName is MAX_PATH bytes and always terminated; copy within both bounds.
-    std::size_t length = 0;
-    while (length + 1 < LISTING_NAME_CAPACITY && length < MAX_PATH && data.cFileName[length] != '\0') {
-        ++length;
-    }
-    std::memcpy(entry->name, data.cFileName, length);
-    entry->name[length] = '\0';
+// False when the name is not valid UTF-16: the entry is then passed over.
+bool fill_entry(const WIN32_FIND_DATAW& data, ListingEntry* entry) {
+    // cFileName is MAX_PATH units and always terminated; the conversion is bounded by
+    // the entry's own capacity.
+    if (!from_wide_name(data.cFileName, entry->name, LISTING_NAME_CAPACITY)) return false;
     entry->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // The find data holds the reparse tag in dwReserved0 (callers clear it first).
     entry->is_link = is_link_entry(data.dwFileAttributes, data.dwReserved0);
+    return true;
+}
+
+// The listing's next entry that has a UTF-8 name; false at its end.
+bool next_named_entry(HANDLE find, ListingEntry* entry) {
+    for (;;) {
+        WIN32_FIND_DATAW data{};
+        if (!FindNextFileW(find, &data)) return false;
+        if (fill_entry(data, entry)) return true;
+    }
 }
 
 }  // namespace
@@ -53,19 +62,19 @@ bool is_link_entry(std::uint32_t attributes, std::uint32_t reparse_tag) {
 }
 
 ListingHandle platform_open_listing(ListingEntry* entry) {
-    WIN32_FIND_DATAA data{};
-    const HANDLE find = FindFirstFileA("*", &data);
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW(L"*", &data);
     if (find == INVALID_HANDLE_VALUE) return LISTING_NONE;
-    fill_entry(data, entry);
+    if (!fill_entry(data, entry) && !next_named_entry(find, entry)) {
+        FindClose(find);
+        return LISTING_NONE;   // nothing in it the program could name
+    }
     return reinterpret_cast<ListingHandle>(find);
 }
 
 bool platform_next_entry(ListingHandle listing, ListingEntry* entry) {
     if (listing == LISTING_NONE) return false;
-    WIN32_FIND_DATAA data{};
-    if (!FindNextFileA(as_find_handle(listing), &data)) return false;
-    fill_entry(data, entry);
-    return true;
+    return next_named_entry(as_find_handle(listing), entry);
 }
 
 void platform_close_listing(ListingHandle listing) {
@@ -74,16 +83,19 @@ void platform_close_listing(ListingHandle listing) {
 
 std::uint32_t platform_get_current_directory(char* buffer, std::uint32_t capacity) {
     if (buffer == nullptr || capacity == 0) return 0;
-    const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(capacity), buffer);
-    // 0 is a failure; a value of `capacity` or more is the size the text would need.
-    if (length == 0 || length >= capacity) {
-        buffer[0] = '\0';
-        return 0;
-    }
-    return static_cast<std::uint32_t>(length);
+    buffer[0] = '\0';
+    WideName wide;
+    const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(WIDE_NAME_CAPACITY), wide.text);
+    // 0 is a failure; a value of the capacity or more is the size the text would need.
+    if (length == 0 || length >= WIDE_NAME_CAPACITY) return 0;
+    if (!from_wide_name(wide.text, buffer, capacity)) return 0;
+    return static_cast<std::uint32_t>(std::strlen(buffer));
 }
 
-bool platform_set_current_directory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
+bool platform_set_current_directory(const char* path) {
+    WideName wide;
+    return to_wide_name(path, &wide) && SetCurrentDirectoryW(wide.text) != 0;
+}
 
 // ---- Low-level descriptors ----------------------------------------------------
 
@@ -92,13 +104,18 @@ int platform_open(const char* path, FileOpenMode mode) {
         errno = EIO;
         return -1;
     }
+    WideName wide;
+    if (!to_wide_name(path, &wide)) {
+        errno = ENOENT;   // no file has a name that is not UTF-8
+        return -1;
+    }
     const int binary = _O_BINARY | _O_NOINHERIT;
     switch (mode) {
-        case OPEN_READ_ONLY: return _open(path, _O_RDONLY | binary);
+        case OPEN_READ_ONLY: return _wopen(wide.text, _O_RDONLY | binary);
         case OPEN_CREATE_TRUNCATE:
-            return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
+            return _wopen(wide.text, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
         case OPEN_CREATE_NEW:
-            return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | binary, _S_IREAD | _S_IWRITE);
+            return _wopen(wide.text, _O_WRONLY | _O_CREAT | _O_EXCL | binary, _S_IREAD | _S_IWRITE);
     }
     errno = EINVAL;
     return -1;
@@ -170,7 +187,15 @@ std::int64_t platform_file_length(int fd) {
     return static_cast<std::int64_t>(_filelengthi64(fd));
 }
 
-int platform_remove(const char* path) { return std::remove(path); }
+int platform_remove(const char* path) {
+    WideName wide;
+    if (!to_wide_name(path, &wide)) {
+        errno = ENOENT;
+        return -1;
+    }
+    // Like remove(), _wremove deletes files only, never a folder.
+    return _wremove(wide.text);
+}
 
 // ---- Interruption -------------------------------------------------------------
 
@@ -179,7 +204,8 @@ namespace {
 // Runs on a thread of its own that the console starts for each event.
 BOOL WINAPI on_console_event(DWORD event) {
     if (files_guarded.load() == 0) {
-        return FALSE;  // the default handler ends the process
+        restore_console_input();   // ended at the closing prompt: leave the console as found
+        return FALSE;              // the default handler ends the process
     }
     interrupt_raised.store(1);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {

@@ -1,14 +1,8 @@
 #include "progress/progress_line.h"
 
-#include <cstdio>
+#include "text/console_print.h"
 
-// Flushed at once: the line is the player's only sign of life during a long job.
-void print_rebuild_progress(double percentage) {
-    std::printf(msg_rebuild_progress, percentage);
-    std::fflush(stdout);
-}
+// Each line goes out at once: it is the player's only sign of life during a long job.
+void print_rebuild_progress(double percentage) { console_print(msg_rebuild_progress, percentage); }
 
-void print_patch_progress(int percentage) {
-    std::printf(msg_patch_progress, percentage);
-    std::fflush(stdout);
-}
+void print_patch_progress(int percentage) { console_print(msg_patch_progress, percentage); }

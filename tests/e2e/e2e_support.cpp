@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -53,8 +56,10 @@ RunOptions patcher_in(const fs::path& folder) {
 namespace {
 
 [[noreturn]] void start_child(const RunOptions& options, int stdin_fd, int stdout_fd) {
-    // Its own process group, so that a hang can be ended with every process of it (Wine starts several).
-    setpgid(0, 0);
+    // Its own process group, so that a hang can be ended with every process of it (Wine
+    // starts several); on a terminal its own session, which the terminal controls.
+    if (!options.terminal) setpgid(0, 0);
+    if (options.terminal && (setsid() < 0 || ioctl(stdin_fd, TIOCSCTTY, 0) != 0)) _exit(124);
     if (chdir(options.folder.c_str()) != 0) _exit(126);
     dup2(stdin_fd, 0);
     dup2(stdout_fd, 1);
@@ -70,21 +75,43 @@ namespace {
     _exit(127);
 }
 
+// A pseudo-terminal that passes the program's line ends on as they are: returns its
+// master side and opens its slave side in `slave` (so that the master never reads as
+// hung up before the program has it); its local modes go into `modes`.
+int open_terminal(int* slave, tcflag_t* modes) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char* name = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+    *slave = name != nullptr ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    termios settings{};
+    if (*slave < 0 || tcgetattr(master, &settings) != 0) throw std::runtime_error("pseudo-terminal");
+    settings.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
+    if (tcsetattr(master, TCSANOW, &settings) != 0) throw std::runtime_error("pseudo-terminal");
+    *modes = settings.c_lflag;
+    return master;
+}
+
 }  // namespace
 
 ProgramRun run_program(const RunOptions& options) {
     using Clock = std::chrono::steady_clock;
     int to_child[2];
     int from_child[2];
-    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    tcflag_t terminal_modes = 0;
+    if (options.terminal) {   // the slave side is both ends the child uses
+        from_child[0] = open_terminal(&to_child[0], &terminal_modes);
+        from_child[1] = to_child[0];
+        to_child[1] = -1;
+    } else if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe");
+    }
     if (options.output_closed) close(std::exchange(from_child[0], -1));   // before the child can write
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) start_child(options, to_child[0], from_child[1]);
-    setpgid(pid, pid);
+    if (!options.terminal) setpgid(pid, pid);
     close(to_child[0]);
-    close(from_child[1]);
-    if (options.key_press) {
+    if (!options.terminal) close(from_child[1]);
+    if (options.key_press && !options.terminal) {
         // There from the start, as a player's key would be at the prompt.
         const char key = '\n';
         if (write(to_child[1], &key, 1) != 1) throw std::runtime_error("write to the program");
@@ -94,6 +121,7 @@ ProgramRun run_program(const RunOptions& options) {
 
     ProgramRun run;
     const auto deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
+    bool key_typed = false;
     fcntl(from_child[0], F_SETFL, O_NONBLOCK);
     char buffer[65536];
     for (;;) {
@@ -110,11 +138,22 @@ ProgramRun run_program(const RunOptions& options) {
             kill(pid, SIGINT);
             run.signal_sent = true;
         }
+        // Typed once the prompt shows and the terminal no longer echoes (Wine's console turns
+        // echo off only as it starts to read).
+        termios settings{};
+        if (options.terminal && !key_typed && run.output.find("quitter le programme.") != std::string::npos &&
+            tcgetattr(from_child[0], &settings) == 0 && (settings.c_lflag & ECHO) == 0) {
+            key_typed = write(from_child[0], &options.terminal_key, 1) == 1;
+        }
         if (Clock::now() > deadline) {
             kill(-pid, SIGKILL);
             run.timed_out = true;
             break;
         }
+    }
+    if (options.terminal) {
+        termios settings{};
+        run.terminal_settings_kept = tcgetattr(from_child[0], &settings) == 0 && settings.c_lflag == terminal_modes;
     }
     close(from_child[0]);
     if (to_child[1] >= 0) close(to_child[1]);
@@ -135,20 +174,54 @@ ProgramRun run_program(const RunOptions& options) {
     return run;
 }
 
-std::string shown_path(const std::string& relative) {
-    std::string shown = relative;
-    if (running_windows_program()) std::replace(shown.begin(), shown.end(), '/', '\\');
+bool expect_terminal_view = false;
+
+namespace {
+
+// The letters the tests use that code page 850 has: its byte, then the UTF-8 letter.
+const std::pair<char, std::string> LETTERS[] = {{'\x82', "é"}, {'\x85', "à"}, {'\x87', "ç"}, {'\x88', "ê"},
+                                                {'\x8A', "è"}, {'\x96', "û"}, {'\x90', "É"}};
+
+bool code_page_850_shown() { return running_windows_program() && !expect_terminal_view; }
+
+// A path (UTF-8, with '/') as the program shows it: this platform's separator, and
+// through a Windows pipe its letters in code page 850, '?' for those it lacks.
+std::string shown_path(const std::string& path) {
+    std::string shown;
+    for (std::size_t at = 0, size = 1; at < path.size(); at += size) {
+        const auto lead = static_cast<unsigned char>(path[at]);
+        size = !code_page_850_shown() || lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const auto* letter = std::find_if(std::begin(LETTERS), std::end(LETTERS),
+                                          [&](const auto& known) { return known.second == path.substr(at, size); });
+        const char one = path[at] == '/' && running_windows_program() ? '\\' : path[at];
+        shown += size == 1 ? one : letter != std::end(LETTERS) ? letter->first : '?';
+    }
     return shown;
 }
 
-std::string console_text(const std::string& text) {
-    if (!running_windows_program()) return text;
+}  // namespace
+
+std::string console_text(const std::string& text, const std::string& path) {
     std::string shown;
-    for (char c : text) {
-        if (c == '\n') shown += '\r';
-        shown += c;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto* letter = std::find_if(std::begin(LETTERS), std::end(LETTERS),
+                                          [&](const auto& known) { return known.first == text[at]; });
+        if (text.compare(at, 2, "%s") == 0) {
+            shown += shown_path(path);
+            ++at;
+        } else if (text[at] == '\n' && running_windows_program()) {
+            shown += "\r\n";
+        } else if (letter != std::end(LETTERS) && !code_page_850_shown()) {
+            shown += letter->second;
+        } else {
+            shown += text[at];
+        }
     }
     return shown;
+}
+
+std::string terminal_text(const std::string& received) {
+    return std::regex_replace(received, std::regex("\x1B\\[[0-9;?]*[A-Za-z]"), "");
 }
 
 TempFolder::TempFolder() {

@@ -30,6 +30,10 @@ struct RunOptions {
     bool key_press = true;                  // a key is waiting from the start
     bool output_closed = false;             // standard output: a pipe whose reader has gone
     std::string signal_when;                // send SIGINT once the output holds this text
+    // Standard input and output: a pseudo-terminal (Wine makes a console of it), on which
+    // `terminal_key` is typed once the closing prompt shows without echo.
+    bool terminal = false;
+    char terminal_key = 'x';
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
     int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run
 };
@@ -42,12 +46,19 @@ struct ProgramRun {
     int end_signal = 0;        // the signal that ended it, 0 if it exited
     bool signal_sent = false;
     bool timed_out = false;
+    bool terminal_settings_kept = true;   // the terminal's local modes are as before the run
 };
 ProgramRun run_program(const RunOptions& options);
 
-// The separator and line ends the program shows on this platform.
-std::string shown_path(const std::string& relative_with_slashes);
-std::string console_text(const std::string& text_with_newlines);
+// The expected texts (console_text) as a terminal shows the console: UTF-8 letters, instead
+// of code page 850 bytes as the Windows program writes them to a pipe. Set while making them.
+extern bool expect_terminal_view;
+// A message written with code page 850 escapes for its letters and "%s" for `path` (UTF-8,
+// with '/'), as the program shows it: UTF-8 or code page 850 letters ('?' for those it
+// lacks), this platform's separator and line ends.
+std::string console_text(const std::string& cp850_text, const std::string& path = "");
+// What a terminal received, without the console's cursor sequences.
+std::string terminal_text(const std::string& received);
 
 // A fresh temporary folder, removed with everything in it when the value dies.
 struct TempFolder {

@@ -1,5 +1,6 @@
-// What a player sees, written out byte for byte (code page 850 letters as escapes),
-// independently of the program's own catalogue.
+// What a player sees, written out byte for byte (code page 850 letters as escapes, the
+// bytes the Windows program writes through a pipe), independently of the program's own
+// catalogue; console_text() turns them into what this run shows.
 #pragma once
 
 #include <string>
@@ -24,18 +25,18 @@ inline std::string press_key() {
 }
 
 inline std::string us_detected(const std::string& path) {
-    return console_text("Version US d\x82tect\x82" "e : " + shown_path(path) + "\n\n");
+    return console_text("Version US d\x82tect\x82" "e : %s\n\n", path);
 }
 
 inline std::string eu_detected(const std::string& path) {
-    return console_text("Version europ\x82" "enne d\x82tect\x82" "e : " + shown_path(path) + "\n\n");
+    return console_text("Version europ\x82" "enne d\x82tect\x82" "e : %s\n\n", path);
 }
 
 inline std::string us_patch_missing() { return console_text("Le fichier de patch xdelta US->FR est introuvable.\n"); }
 inline std::string eu_patch_missing() { return console_text("Le fichier de patch xdelta EU->FR est introuvable.\n"); }
 
 inline std::string image_open_failed(const std::string& path) {
-    return console_text("Impossible d'ouvrir le fichier ISO suivant : " + shown_path(path) + "\n");
+    return console_text("Impossible d'ouvrir le fichier ISO suivant : %s\n", path);
 }
 
 inline std::string patching() { return console_text("Patchage du fichier ISO en cours :\n"); }
@@ -47,14 +48,13 @@ inline std::string temp_create_failed() {
 inline std::string patch_failed() { return console_text("\n\nLe patchage a \x82" "chou\x82" ".\n"); }
 
 inline std::string crc_failed(const std::string& image_path) {
-    return console_text("\n\nLe patchage a \x82" "chou\x82" " d\x96 \x85 un probl\x8A" "me de CRC32. Le fichier \"" +
-                        shown_path(image_path) + "\" n'est pas correct.\n");
+    return console_text("\n\nLe patchage a \x82" "chou\x82" " d\x96 \x85 un probl\x8A" "me de CRC32. Le fichier \"%s\" "
+                        "n'est pas correct.\n", image_path);
 }
 
 inline std::string patch_succeeded(const std::string& output_path) {
     return console_text("\n\nLe patch a \x82t\x82 appliqu\x82 avec succ\x8As !\n"
-                        "Le fichier du jeu en fran\x87" "ais est \"" +
-                        shown_path(output_path) + "\".\n");
+                        "Le fichier du jeu en fran\x87" "ais est \"%s\".\n", output_path);
 }
 
 // Progress lines end in a carriage return only, also on Windows.

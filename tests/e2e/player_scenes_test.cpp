@@ -19,12 +19,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// SOURCELESS: a patch of new bytes alone, which applies to the European intermediate image too.
 enum Content { US, EU, PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER, NO_TERMINATOR,
-               US_PLUS_4G };
+               US_PLUS_4G, SOURCELESS };
 enum After { GONE, OUTPUT };   // deleted, or the patched image
 // WRITE_FAILS: the program whose second write fails, so that a European run ends early.
-enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, CONSOLE_CLOSED, SHRINK_IMAGE,
-                   REMOVE_PATCH, REMOVE_IMAGE };
+// KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by 'x' or Ctrl+C.
+enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, CONSOLE_CLOSED, KEY_ON_TERMINAL,
+                   CTRL_C_ON_TERMINAL, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
 enum Where { BOTH, NATIVE, WINE };
 
 struct File {
@@ -41,7 +43,7 @@ struct Order {
 struct Scene {
     std::string name;
     std::vector<File> files;
-    std::string output;   // the whole console output
+    std::string output;   // the whole console output (REBUILD_LINES stands for the rebuild's progress lines)
     std::vector<std::pair<std::string, After>> after;
     Disturbance disturbance = NONE;
     Where where = BOTH;
@@ -50,6 +52,8 @@ struct Scene {
 };
 
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
+// As many progress lines as the rebuild's steps write, from 0 to 50 %.
+const std::string REBUILD_LINES = "<the rebuild's progress lines>";
 
 void make(const fs::path& path, const File& file, std::string* expected) {
     fs::create_directories(path.parent_path());
@@ -73,20 +77,33 @@ void make(const fs::path& path, const File& file, std::string* expected) {
         case NO_TERMINATOR: return make_sparse_file(path, EU_SIZE, {{12693144, eu_boot + "X"}});
         case US_PLUS_4G:   // the US size in its low 32 bits
             return make_sparse_file(path, US_SIZE + (std::uint64_t{1} << 32), us_identity());
+        case SOURCELESS: {
+            InstructionEncoder encoder;
+            encoder_start(&encoder, 0);
+            encode_run(&encoder, 0xEE, 5000);
+            Bytes target;
+            write_file(path, patch_bytes({checked_window(&encoder, {}, 0, &target)}));
+            expected->assign(target.begin(), target.end());
+            return;
+        }
     }
 }
 
-// Under Wine the program sees names in the Windows code page: é is one byte there.
-std::string seen(const std::string& name) {
-    if (!running_windows_program()) return name;
-    std::string shown;
-    for (std::size_t at = 0; at < name.size(); ++at) {
-        const bool e_acute = name.compare(at, 2, "\xC3\xA9") == 0;
-        shown += e_acute ? '\xE9' : name[at];
-        at += e_acute ? 1 : 0;
+// A path below `folder` whose full path, as the program sees it, takes `units` UTF-16
+// units: an emoji, then Japanese letters in folders of 78 (NAME_MAX leaves room for
+// "_patched.iso"), then `ending`.
+std::string path_of_units(const fs::path& folder, std::size_t units, const std::string& ending) {
+    std::size_t left = units - (running_windows_program() ? 2 : 0) - 1 - 2 - ending.size();   // Z:, '/', emoji
+    for (char c : folder.string()) {
+        const auto byte = static_cast<unsigned char>(c);
+        left -= (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
     }
-    return shown;
+    std::string path = "🎮";
+    for (std::size_t at = 1; left > 0; --left, ++at) path += at % 79 == 0 && left > 1 ? "/" : "ゲ";
+    return path + ending;
 }
+
+std::string patched(const std::string& image) { return image.substr(0, image.size() - 4) + OUTPUT_SUFFIX; }
 
 std::string us_start(const std::string& image = "game.iso") { return banner() + us_detected(image) + patching(); }
 std::string us_failed() { return us_start() + patch_failed() + press_key(); }
@@ -103,15 +120,29 @@ std::vector<Scene> scenes(const fs::path& folder) {
     const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
     std::string deep = "deep";
     for (int level = 0; level < 300; ++level) deep += "/d";
-    // The image's path fits the buffers, the output's ("_patched.iso" is 8 characters longer) does not.
-    const std::string long_name = std::string(245 - std::min<std::size_t>(folder.string().size(), 200), 'n') + ".iso";
-    const std::string accented = "Mes Jeux \xC3\xA9t\xC3\xA9/", in_sub = "sous dossier/Orv\xC3\xA9lia";
+    const std::string accented = "Mes Jeux été/", in_sub = "sous dossier/Orvélia";
     const std::string latin1 = "caf\xE9/x \xE9";
     const std::string not_found = banner() + image_not_found() + press_key();
     const std::string temp_refused =
         banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key();
     const std::string rebuild_failed =
         banner() + eu_detected("game.iso") + patching() + progress(0) + patch_failed() + press_key();
+    // Names in any letters in every part of both paths (the patch's prefix as it must be).
+    const std::string french = "Jeux vidéo/Éric/Orvelia été.iso", other = "Игры/オルヴェリア 🎮.iso";
+    const std::string european = "Jeux vidéo 🎮/Орвелия ゲーム.iso";
+    // Paths at the limit and one unit past it: the image's, and the output's (the image's
+    // with the longest suffix the program adds in place of ".iso").
+    const std::size_t output_room = 254 + 4 - LONGEST_SUFFIX_LENGTH;
+    const std::string image_at_limit = path_of_units(folder, 254, ".iso");
+    const std::string output_at_limit = path_of_units(folder, output_room, ".iso");
+    const std::string output_past_limit = path_of_units(folder, output_room + 1, ".iso");
+    // A Windows console seen through a terminal shows the exact letters (Wine's terminal
+    // console cannot show an emoji: it sends each half of the pair as U+FFFD).
+    const std::string on_terminal = "Игры ゲーム/Orvelia été.iso";
+    expect_terminal_view = true;
+    const std::string terminal_success = succeeded(on_terminal, patched(on_terminal));
+    const std::string terminal_not_found = banner() + image_not_found() + press_key();
+    expect_terminal_view = false;
     return {
         {"NoImage", {{"readme.txt", TEXT, "hello"}}, not_found, {}},
         {"ImagesThatAreNotOrvelia", {{"small.iso", TEXT, "x"}, {"wrongboot.iso", WRONG_BOOT},
@@ -155,10 +186,24 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"Latin1Names", {{latin1 + ".iso", US}, patch}, succeeded(latin1 + ".iso", latin1 + "_patched.iso"),
          {{latin1 + "_patched.iso", OUTPUT}}, NONE, NATIVE},
         {"StartFolderWithSpacesAndAccents", {{accented + in_sub + ".iso", US}, {accented + US_PATCH, PATCH}},
-         succeeded(seen(in_sub + ".iso"), seen(in_sub + "_patched.iso")),
+         succeeded(in_sub + ".iso", in_sub + "_patched.iso"),
          {{accented + in_sub + "_patched.iso", OUTPUT}}, NONE, BOTH, accented},
-        {"OutputPathLongerThanTheBuffers", {{long_name, US}, patch},
-         us_start(long_name) + patch_failed() + press_key(), {}},
+        {"FrenchNames", {{french, US}, {"Téléchargements/OV1_Patch_US-FR_é.xdelta", PATCH}},
+         succeeded(french, patched(french)), {{patched(french), OUTPUT}}},
+        {"NamesInOtherScripts", {{other, US}, {"Ελληνικά 🎮/OV1_Patch_US-FR_é Игры ゲーム.xdelta", PATCH}},
+         succeeded(other, patched(other)), {{patched(other), OUTPUT}}},
+        {"EuropeanNamesInAnyLetters",
+         {{european, EU}, {"Téléchargements Игры/OV1_Patch_EU-FR_é ゲーム 🎮.xdelta", SOURCELESS}},
+         banner() + eu_detected(european) + patching() + REBUILD_LINES + progress(50) +
+             patch_succeeded(patched(european)) + press_key(),
+         {{patched(european), OUTPUT}}},
+        {"ImagePathAtTheLimit", {{image_at_limit, US}, patch}, us_start(image_at_limit) + patch_failed() + press_key(),
+         {}},
+        {"ImagePathPastTheLimit", {{path_of_units(folder, 255, ".iso"), US}, patch}, not_found, {}},
+        {"OutputPathAtTheLimit", {{output_at_limit, US}, patch}, succeeded(output_at_limit, patched(output_at_limit)),
+         {{patched(output_at_limit), OUTPUT}}},
+        {"OutputPathPastTheLimit", {{output_past_limit, US}, patch},
+         us_start(output_past_limit) + patch_failed() + press_key(), {}},
         {"ImageOnlyThroughAFolderLink", {{"elsewhere/game.iso", US}, {"start/link", LINK, "../elsewhere"}}, not_found,
          {}, NONE, BOTH, "start"},
         {"LinkLoops", {{"loops/self", LINK, "."}, {"loops/parent", LINK, ".."}, {"loops/start", LINK, folder.string()},
@@ -167,6 +212,11 @@ std::vector<Scene> scenes(const fs::path& folder) {
          {{"deep", "z", true}}},
         {"LockedFoldersArePassedOver", {{"open/game.iso", US}}, no_patch("open/game.iso"), {}, AS_NOBODY, NATIVE},
         {"CtrlCAtThePrompt", {}, not_found, {}, CTRL_C_AT_PROMPT},
+        // The closing prompt on a terminal: one key, not echoed, and the terminal as it was.
+        {"OneKeyOnATerminal", {{on_terminal, US}, patch}, terminal_success, {{patched(on_terminal), OUTPUT}},
+         KEY_ON_TERMINAL},
+        // (Wine's terminal console echoes "^C" itself: the Windows prompt's Ctrl+C is CtrlCAtThePrompt's.)
+        {"CtrlCOnATerminalAtThePrompt", {}, terminal_not_found, {}, CTRL_C_ON_TERMINAL, NATIVE},
         {"RootOfADrive", {{"sub/game.iso", US}, patch}, succeeded("sub/game.iso", "sub/game_patched.iso"),
          {{"sub/game_patched.iso", OUTPUT}}, DRIVE_ROOT, WINE},
         // Files that shrink or vanish between identification and their use, in-process.
@@ -213,6 +263,16 @@ std::string run_in_process(const fs::path& folder, bool european, Disturbance di
     run_patching(job);
     fs::current_path(previous);
     return testing::internal::GetCapturedStdout();
+}
+
+// `output` with REBUILD_LINES in place of the rebuild's progress lines, where `expected` has it.
+std::string as_expected(const std::string& output, const std::string& expected) {
+    const std::size_t at = expected.find(REBUILD_LINES), end = output.rfind(progress(50));   // the driver's line
+    if (at == std::string::npos || end == std::string::npos || end < at) return output;
+    const std::string lines = output.substr(at, end - at);
+    const bool rebuild = lines.starts_with(progress(0)) && lines.ends_with(progress(50)) &&
+                         lines.find_first_not_of("Progression: 0123456789%\r") == std::string::npos;
+    return rebuild ? output.substr(0, at) + REBUILD_LINES + output.substr(end) : output;
 }
 
 bool listed_before(const fs::path& folder, const std::string& first, const std::string& second) {
@@ -304,6 +364,11 @@ TEST_P(PlayerScene, Run) {
         options.key_press = false;
         options.signal_when = press_key();
     }
+    if (scene.disturbance == KEY_ON_TERMINAL || scene.disturbance == CTRL_C_ON_TERMINAL) {
+        options.terminal = true;
+        options.terminal_key = scene.disturbance == KEY_ON_TERMINAL ? 'x' : '\x03';
+        options.environment.push_back({"LANG", "C.UTF-8"});   // the terminal's encoding, for Wine
+    }
     // K: is the scene's folder in scripts/wine-run's prefix; the program starts in K:\ itself.
     const char* own = std::getenv("ORV_WINEPREFIX");
     const char* home = std::getenv("HOME");
@@ -323,14 +388,16 @@ TEST_P(PlayerScene, Run) {
     } else {
         run = run_program(options);
         EXPECT_FALSE(run.timed_out);
-        if (scene.disturbance != CTRL_C_AT_PROMPT) {
+        if (scene.disturbance != CTRL_C_AT_PROMPT && scene.disturbance != CTRL_C_ON_TERMINAL) {
             EXPECT_EQ(run.exit_status, 0);
         } else if (!running_windows_program()) {
             EXPECT_EQ(run.end_signal, SIGINT);
         }
+        EXPECT_TRUE(run.terminal_settings_kept);
     }
     if (scene.disturbance == DRIVE_ROOT) fs::remove(drive);
-    EXPECT_EQ(run.output, scene.output);
+    const std::string output = options.terminal ? terminal_text(run.output) : run.output;
+    EXPECT_EQ(as_expected(output, scene.output), scene.output);
 
     std::set<std::string> expected_tree = before;
     for (const auto& [path, after] : scene.after) {

@@ -1,0 +1,132 @@
+// The console on Windows: the exact characters on a console, code page 850 bytes when
+// the output is redirected, one key in from a console.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/console_input.h"
+#include "platform/platform.h"
+#include "text/code_page_850.h"
+
+namespace {
+
+// Text goes out in pieces of at most this many bytes, cut between characters.
+constexpr std::size_t PIECE_BYTES = 1024;
+
+// The input mode the wait changed, for the console's control thread.
+std::atomic<DWORD> saved_input_mode{0};
+std::atomic<int> input_mode_changed{0};
+
+bool is_console(HANDLE handle, DWORD* mode) {
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, mode) != 0;
+}
+
+// Decided once: standard output does not change during the run.
+bool output_is_console() {
+    static const bool console = [] {
+        DWORD mode = 0;
+        return is_console(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+    }();
+    return console;
+}
+
+// The length of the next piece of `text`, never ending inside a character.
+std::size_t piece_length(const char* text, std::size_t length) {
+    if (length <= PIECE_BYTES) return length;
+    std::size_t end = PIECE_BYTES;
+    while (end > PIECE_BYTES - 3 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return end;
+}
+
+void write_to_console(const char* utf8, std::size_t length) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    // A character never takes fewer UTF-16 units than UTF-8 bytes; malformed bytes
+    // become U+FFFD.
+    wchar_t wide[PIECE_BYTES];
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(length), wide, PIECE_BYTES);
+    for (int done = 0; done < units;) {
+        DWORD written = 0;
+        if (!WriteConsoleW(output, wide + done, static_cast<DWORD>(units - done), &written, nullptr) ||
+            written == 0) {
+            return;
+        }
+        done += static_cast<int>(written);
+    }
+}
+
+// Redirected output: the bytes a console reading code page 850 shows right, with
+// "\r\n" line ends from the C runtime's text mode, as scripts that capture it expect.
+void write_redirected(const char* utf8, std::size_t length) {
+    char bytes[PIECE_BYTES];
+    const std::size_t count = utf8_to_code_page_850(utf8, length, bytes);
+    std::fwrite(bytes, 1, count, stdout);
+}
+
+// A key press that the player makes on purpose: not Shift, Ctrl, Alt or a lock alone.
+bool is_key_press(const INPUT_RECORD& record) {
+    if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return false;
+    switch (record.Event.KeyEvent.wVirtualKeyCode) {
+        case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+        case VK_LWIN: case VK_RWIN:
+            return false;
+        default:
+            return true;
+    }
+}
+
+}  // namespace
+
+void platform_write_console(const char* utf8, std::size_t length) {
+    const bool console = output_is_console();
+    while (length > 0) {
+        const std::size_t piece = piece_length(utf8, length);
+        if (console) {
+            write_to_console(utf8, piece);
+        } else {
+            write_redirected(utf8, piece);
+        }
+        utf8 += piece;
+        length -= piece;
+    }
+    if (!console) std::fflush(stdout);
+}
+
+void restore_console_input() {
+    if (input_mode_changed.load() != 0) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_input_mode.load());
+}
+
+void platform_prepare_for_key() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!is_console(input, &mode)) return;
+    saved_input_mode.store(mode);
+    input_mode_changed.store(1);
+    // No line editing and no echo; processed input stays, so Ctrl+C still ends the program.
+    if (!SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
+        input_mode_changed.store(0);
+        return;
+    }
+    // Only a key pressed at the prompt counts, not one typed during the run.
+    FlushConsoleInputBuffer(input);
+}
+
+void platform_wait_for_key() {
+    if (input_mode_changed.load() == 0) {
+        std::getchar();
+        return;
+    }
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputW(input, &record, 1, &read) && !(read == 1 && is_key_press(record))) {
+    }
+    restore_console_input();
+    input_mode_changed.store(0);
+}
