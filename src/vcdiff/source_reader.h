@@ -12,8 +12,9 @@
 #include "vcdiff/decode_types.h"
 
 // The cache without a mapping: this many pages of this size (a whole number of
-// blocks), 16 MiB in all, enough for a window's source blocks and the blocks it moves
-// from around them; the least recently used page makes room for the next.
+// blocks), 16 MiB in all, as much as a mapping is left to hold: room for an 8 MiB
+// window's source blocks and for blocks moved from a few megabytes around them. The
+// least recently used page makes room for the next.
 inline constexpr std::uint64_t SOURCE_PAGE_SIZE = 256 * 1024;
 inline constexpr std::size_t SOURCE_CACHE_PAGES = 64;
 
