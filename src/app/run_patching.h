@@ -5,8 +5,12 @@
 
 inline constexpr char OUTPUT_SUFFIX[] = "_patched.iso";
 inline constexpr char TEMP_SUFFIX[] = "_temp.iso";
+// The patched image is written under this name and renamed to OUTPUT_SUFFIX only once
+// it is whole and on the disk: a file with the output's name is always a finished one.
+inline constexpr char PART_SUFFIX[] = "_patched.iso.part";
 
 // Patches the US image directly, or rebuilds the European image into the
 // intermediate image first; prints the outcome and deletes every file that must not
-// stay. Returns to the run, which then prompts for a key.
+// stay. The success message comes only after the patched image has its name. Returns to
+// the run, which then prompts for a key.
 void run_patching(PatchJob& job);

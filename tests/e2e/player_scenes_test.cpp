@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "app/identification.h"
@@ -19,12 +20,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum Content { US, EU, PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER, NO_TERMINATOR,
-               US_PLUS_4G };
+// LONG_PATCH: 96 MiB of output, long enough to be stopped half-way.
+enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER,
+               NO_TERMINATOR, US_PLUS_4G };
 enum After { GONE, OUTPUT };   // deleted, or the patched image
-// WRITE_FAILS: the program whose second write fails, so that a European run ends early.
-enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, CONSOLE_CLOSED, SHRINK_IMAGE,
-                   REMOVE_PATCH, REMOVE_IMAGE };
+// From WRITE_FAILS to OUTPUT_CLOSE_FAILS: the fault-injection program with FAULTS[disturbance]
+// armed (WRITE_FAILS ends a European run early). KILLED: killed with SIGKILL half-way, then run again.
+enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
+                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
+// A US run closes its output last, fifth.
+const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
+    {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
 enum Where { BOTH, NATIVE, WINE };
 
 struct File {
@@ -51,6 +57,23 @@ struct Scene {
 
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
 
+// Twelve windows of 8 MiB, each one byte repeated.
+Bytes long_patch(std::string* expected) {
+    Bytes patch;
+    PatchSink sink = sink_to_bytes(&patch);
+    write_file_header(&sink, FileHeaderSpec{});
+    expected->clear();
+    for (int index = 0; index < 12; ++index) {
+        const auto byte = static_cast<std::uint8_t>('a' + index);
+        InstructionEncoder encoder;
+        encoder_start(&encoder, 0);
+        encode_run(&encoder, byte, 8u << 20);
+        write_window(&sink, checked_window(&encoder));
+        expected->append(8u << 20, static_cast<char>(byte));
+    }
+    return patch;
+}
+
 void make(const fs::path& path, const File& file, std::string* expected) {
     fs::create_directories(path.parent_path());
     const std::string eu_boot = std::string("cdrom0:\\SXES_608.42;1", 21);
@@ -59,6 +82,7 @@ void make(const fs::path& path, const File& file, std::string* expected) {
         case US: return make_us_image(path);
         case EU: return make_eu_image(path);
         case PATCH: return write_file(path, small_us_patch(expected));
+        case LONG_PATCH: return write_file(path, long_patch(expected));
         case BAD_CRC: return write_file(path, small_us_patch(expected, 3));
         case CUT:   // the first windows decode, then the patch ends
             patch = small_us_patch(expected);
@@ -101,10 +125,13 @@ std::string no_patch(const std::string& image, bool european = false) {
 std::vector<Scene> scenes(const fs::path& folder) {
     const File us{"game.iso", US}, patch{US_PATCH, PATCH}, old_output{"game_patched.iso", TEXT, "old"};
     const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
+    const std::string part = "game_patched.iso.part";
     std::string deep = "deep";
     for (int level = 0; level < 300; ++level) deep += "/d";
     // The image's path fits the buffers, the output's ("_patched.iso" is 8 characters longer) does not.
     const std::string long_name = std::string(245 - std::min<std::size_t>(folder.string().size(), 200), 'n') + ".iso";
+    // The output's path fits (natively and under Wine, whose is 2 longer), the part file's, 5 longer, does not.
+    const std::string part_too_long = std::string(239 - std::min<std::size_t>(folder.string().size(), 200), 'p') + ".iso";
     const std::string accented = "Mes Jeux \xC3\xA9t\xC3\xA9/", in_sub = "sous dossier/Orv\xC3\xA9lia";
     const std::string latin1 = "caf\xE9/x \xE9";
     const std::string not_found = banner() + image_not_found() + press_key();
@@ -137,15 +164,33 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"PatchOfAHeaderAlone", {us, {US_PATCH, TEXT, std::string("\xD6\xC3\xC4\0\0", 5)}, old_output}, us_failed(),
          {{"game_patched.iso", GONE}}},
         {"FolderNamedLikeTheOutputStays", {us, patch, {"game_patched.iso", FOLDER}}, us_failed(), {}},
+        // The output appears only whole and on the disk: every failure on the way leaves nothing, and a
+        // run killed half-way leaves no output (only its part file, which the next run replaces).
+        {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, FLUSH_FAILS},
+        {"RenameFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, RENAME_FAILS},
+        {"OutputCloseFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, OUTPUT_CLOSE_FAILS},
+        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
+         us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
+         {{"game_patched.iso", OUTPUT}}, KILLED},
+        // The part file's name is the program's own, like the intermediate image's.
+        {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(), {}},
+        {"PartNameIsAFolderOnTheEuropeanPath", {eu, eu_patch, {part, FOLDER}, old_output},
+         banner() + eu_detected("game.iso") + patching() + patch_failed() + press_key(), {}},
+        {"PartNameIsALeftoverFile", {us, patch, {part, TEXT, "left"}}, succeeded("game.iso", "game_patched.iso"),
+         {{part, GONE}, {"game_patched.iso", OUTPUT}}},
+        {"PartNameIsALinkToTheImage", {us, patch, {part, LINK, "game.iso"}},
+         succeeded("game.iso", "game_patched.iso"), {{part, GONE}, {"game_patched.iso", OUTPUT}}, NONE, NATIVE},
+        {"PartNameIsAHardLinkToTheImage", {us, patch, {part, HARD_LINK, "game.iso"}},
+         succeeded("game.iso", "game_patched.iso"), {{part, GONE}, {"game_patched.iso", OUTPUT}}},
         // The intermediate image's name is the program's own: a leftover file or link goes, never
         // followed; only a folder stops the run. A failed rebuild keeps an old output.
         {"IntermediateNameIsAFolder", {eu, eu_patch, {"game_temp.iso", FOLDER}, old_output}, temp_refused, {}},
         {"IntermediateNameIsALeftoverFile", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}, old_output}, rebuild_failed,
-         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+         {{"game_temp.iso", GONE}}, WRITE_FAILS},
         {"IntermediateNameIsALinkToTheImage", {eu, eu_patch, {"game_temp.iso", LINK, "game.iso"}}, rebuild_failed,
          {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsAHardLinkToTheImage", {eu, eu_patch, {"game_temp.iso", HARD_LINK, "game.iso"}},
-         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
+         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, BOTH, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsADanglingLink", {eu, eu_patch, {"game_temp.iso", LINK, "nowhere"}}, rebuild_failed,
          {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         // A console whose reader has gone changes nothing: the run ends on its own path.
@@ -159,6 +204,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
          {{accented + in_sub + "_patched.iso", OUTPUT}}, NONE, BOTH, accented},
         {"OutputPathLongerThanTheBuffers", {{long_name, US}, patch},
          us_start(long_name) + patch_failed() + press_key(), {}},
+        {"PartFilePathLongerThanTheBuffers", {{part_too_long, US}, patch},
+         us_start(part_too_long) + patch_failed() + press_key(), {}},
         {"ImageOnlyThroughAFolderLink", {{"elsewhere/game.iso", US}, {"start/link", LINK, "../elsewhere"}}, not_found,
          {}, NONE, BOTH, "start"},
         {"LinkLoops", {{"loops/self", LINK, "."}, {"loops/parent", LINK, ".."}, {"loops/start", LINK, folder.string()},
@@ -180,11 +227,11 @@ std::vector<Scene> scenes(const fs::path& folder) {
     };
 }
 
-// Every path below `folder`, links not followed.
+// Every path below `folder`, links not followed (nor resolved: a link keeps its own name).
 std::set<std::string> tree(const fs::path& folder) {
     std::set<std::string> paths;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-        paths.insert(fs::relative(it->path(), folder).string());
+        paths.insert(it->path().lexically_relative(folder).string());
     }
     return paths;
 }
@@ -295,9 +342,8 @@ TEST_P(PlayerScene, Run) {
         options.program = (reachable.path / "patcher").string();
         options.as_nobody = true;
     }
-    if (scene.disturbance == WRITE_FAILS || scene.disturbance == CONSOLE_CLOSED) {
-        options.program = ORV_PATCHER_FAULTS;
-        options.environment.push_back({"ORV_FAULT", "write:2:fail"});
+    if (FAULTS.contains(scene.disturbance)) {
+        options = patcher_in(folder.path / scene.start, FAULTS.at(scene.disturbance));
         options.output_closed = scene.disturbance == CONSOLE_CLOSED;
     }
     if (scene.disturbance == CTRL_C_AT_PROMPT) {
@@ -318,6 +364,14 @@ TEST_P(PlayerScene, Run) {
     }
     const std::set<std::string> before = tree(folder.path);
     ProgramRun run;
+    if (scene.disturbance == KILLED) {
+        RunOptions killed = options;
+        killed.signal_when = progress(1);
+        killed.signal_number = SIGKILL;
+        const ProgramRun first = run_program(killed);
+        ASSERT_EQ(first.end_signal, SIGKILL) << "not killed half-way: " << first.output;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / scene.after[0].first))) << "a half-made output";
+    }
     if (scene.disturbance >= SHRINK_IMAGE) {
         run.output = run_in_process(folder.path, scene.files[0].content == EU, scene.disturbance);
     } else {
