@@ -101,10 +101,10 @@ void expect_eu_run(const fs::path& folder, const std::string& end, int driver_la
 }
 
 enum Row { US_REALISTIC, US_LATE_CHECKSUM, EU_IDENTITY, EU_REALISTIC, EU_LATE_CHECKSUM, CTRL_C_IN_REBUILD,
-           CTRL_C_IN_PATCH, FAULT_POINTS, WINE_INTERRUPTION };
+           CTRL_C_IN_PATCH, FAULT_POINTS, KILLED_IN_THE_PATCH, WINE_INTERRUPTION };
 const char* const ROW_NAMES[] = {"UsRealistic", "UsLateChecksumFailure", "EuIdentityAgainstTheIndependentLayout",
                                  "EuRealistic", "EuLateChecksumFailure", "CtrlCInTheRebuild", "CtrlCInThePatch",
-                                 "FaultPoints", "WineInterruption"};
+                                 "FaultPoints", "KilledInThePatchThenRunAgain", "WineInterruption"};
 
 class FullSize : public testing::TestWithParam<int> {};
 
@@ -162,6 +162,21 @@ TEST_P(FullSize, Run) {
                       row == EU_REALISTIC ? expected : "no output");
         }
         EXPECT_FALSE(fs::exists(temp));
+        EXPECT_EQ(guard.changes(), "");
+    } else if (row == KILLED_IN_THE_PATCH) {
+        // A kill the program cannot notice leaves no output, and the next run replaces what it left.
+        make_eu_image(image);
+        make_identity_patch(patch);
+        FileGuard guard(image);
+        RunOptions options = full_run(folder.path);
+        options.signal_when = progress(75);
+        options.signal_number = SIGKILL;
+        EXPECT_EQ(run_program(options).end_signal, SIGKILL);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(output))) << "a half-made output";
+        expect_eu_run(folder.path, succeeded, 99);
+        EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(temp)));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / "Orvelia EU_patched.iso.part")));
         EXPECT_EQ(guard.changes(), "");
     } else {
         // Failing runs on a sparse image with an identity patch, cheap to read: the
