@@ -88,8 +88,9 @@ int platform_rename_replacing(const char* from, const char* to);
 // ---- Streams (the patch driver's files) ---------------------------------------
 
 std::FILE* platform_fopen(const char* path, const char* mode);
-// Creates `path` as a new file, as OPEN_CREATE_NEW does, and opens it as a binary
-// stream for writing. Null on failure (nothing is left behind then).
+// Creates `path` as a new file (failing, as OPEN_CREATE_NEW does, when anything has the
+// name), with the permissions fopen gives a file, and opens it as a binary stream for
+// writing. Null on failure (nothing is left behind then).
 std::FILE* platform_fcreate_new(const char* path);
 std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream);
 std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream);
