@@ -176,7 +176,7 @@ TEST_P(FullSize, Run) {
         expect_eu_run(folder.path, succeeded, 99);
         EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
         EXPECT_FALSE(fs::exists(fs::symlink_status(temp)));
-        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / "Orvelia EU_patched.iso.part")));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / (output_name + ".part"))));
         EXPECT_EQ(guard.changes(), "");
     } else {
         // Failing runs on a sparse image with an identity patch, cheap to read: the
@@ -218,6 +218,7 @@ TEST_P(FullSize, Run) {
                 << run.output.substr(run.output.size() - 200);
             EXPECT_FALSE(fs::exists(fs::symlink_status(temp))) << "the intermediate image was left behind";
             EXPECT_FALSE(fs::exists(fs::symlink_status(output))) << "a half-made output was left behind";
+            EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / (output_name + ".part")))) << "the part file";
         }
         EXPECT_EQ(guard.changes(), "");
     }

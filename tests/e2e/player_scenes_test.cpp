@@ -172,7 +172,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
          us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
          {{"game_patched.iso", OUTPUT}}, KILLED},
-        // The part file's name is the program's own, like the intermediate image's.
+        // The part file's name is the program's own, like the intermediate image's. Links made from
+        // Linux are native only: Wine follows them on every deletion and cannot see a dangling one.
         {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(), {}},
         {"PartNameIsAFolderOnTheEuropeanPath", {eu, eu_patch, {part, FOLDER}, old_output},
          banner() + eu_detected("game.iso") + patching() + patch_failed() + press_key(), {}},
