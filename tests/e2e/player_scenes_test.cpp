@@ -24,11 +24,11 @@ namespace {
 enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER,
                NO_TERMINATOR, US_PLUS_4G };
 enum After { GONE, OUTPUT };   // deleted, or the patched image
-// From WRITE_FAILS to OUTPUT_CLOSE_FAILS: the fault-injection program with FAULTS[disturbance]
-// armed (WRITE_FAILS ends a European run early). KILLED: killed with SIGKILL half-way, then run again.
+// A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
+// European run early; a US run closes its output fifth, last). KILLED: killed with SIGKILL half-way,
+// then run again.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
                    OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
-// A US run closes its output last, fifth.
 const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
     {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
 enum Where { BOTH, NATIVE, WINE };
