@@ -1,14 +1,8 @@
 #!/usr/bin/python3
-"""Checks a release as a player gets it.
-
-    check_release.py DIST TOOLS_DIR
-
-DIST holds the archives and SHA256SUMS (scripts/release); TOOLS_DIR is a Linux build with
-make-test-image and make-test-patch. Each archive is unpacked into a fresh folder and its
-program patches a demo image there (the Windows one under scripts/wine-run); the .exe's
-version resource and manifest are read back with pefile. Needs Debian's python3-pefile.
-"""
-import hashlib, re, subprocess, sys, tarfile, tempfile, zipfile
+"""Checks a release as a player gets it: check_release.py DIST TOOLS_DIR, where DIST is what
+scripts/release wrote and TOOLS_DIR a Linux build with make-test-image and make-test-patch.
+Reads the .exe with Debian's python3-pefile."""
+import re, subprocess, sys, tarfile, tempfile, zipfile
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
@@ -25,8 +19,7 @@ failures = []
 
 def check(what, ok, detail=""):
     print(f"  {'ok    ' if ok else 'FAILED'} {what}" + ("" if ok else f": {detail}"))
-    if not ok:
-        failures.append(what)
+    failures.extend([] if ok else [what])
 
 
 def run(command, folder, stdin=b""):
@@ -34,25 +27,19 @@ def run(command, folder, stdin=b""):
 
 
 def check_program(name, command, folder, files):
-    """--version, then a patch run on the demo image laid out in `folder`."""
+    """--version, any other argument, then a patch run on the demo image laid out in `folder`."""
     line = run(command + ["--version"], folder).stdout.decode("ascii", "replace").strip()
     check(f"{name}: --version", re.fullmatch(rf"orvelia-patcher {re.escape(VERSION)} \(commit {HEAD}(-dirty)?\)", line), line)
     other = run(command + ["--Version"], folder).stdout
     check(f"{name}: another argument runs the patcher", b"Impossible de trouver le fichier ISO" in other, other[:200])
-    (folder / "Orvelia").mkdir()
-    (folder / "patches").mkdir()
-    (folder / "Orvelia/Orvelia.iso").hardlink_to(files / "image.iso")
-    (folder / "patches/OV1_Patch_US-FR_demo.xdelta").hardlink_to(files / "patch.xdelta")
-    result = run(command, folder, b"\n")
-    output = folder / "Orvelia/Orvelia_patched.iso"
-    check(f"{name}: patches the demo image", result.returncode == 0 and b"avec succ" in result.stdout, result.stdout[-300:])
-    digest = hashlib.sha256()
-    with open(output, "rb") as f:
-        while chunk := f.read(1 << 22):
-            digest.update(chunk)
-    check(f"{name}: the patched image is the one the patch makes",
-          digest.hexdigest() == (files / "expected.sha256").read_text().strip())
-    output.unlink()
+    for place, source in (("Orvelia/Orvelia.iso", "image.iso"), ("patches/OV1_Patch_US-FR_demo.xdelta", "patch.xdelta")):
+        (folder / place).parent.mkdir()
+        (folder / place).hardlink_to(files / source)
+    patched = run(command, folder, b"\n")
+    check(f"{name}: patches the demo image", patched.returncode == 0 and b"avec succ" in patched.stdout, patched.stdout[-300:])
+    digest = run(["sha256sum", "Orvelia/Orvelia_patched.iso"], folder).stdout[:64].decode()
+    check(f"{name}: the patched image is the one the patch makes", digest == (files / "expected.sha256").read_text().strip())
+    (folder / "Orvelia/Orvelia_patched.iso").unlink(missing_ok=True)
 
 
 def check_windows_details(exe):
@@ -60,61 +47,53 @@ def check_windows_details(exe):
     check("exe: no time stamp", pe.FILE_HEADER.TimeDateStamp == 0, hex(pe.FILE_HEADER.TimeDateStamp))
     imports = [entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT]
     check("exe: needs no DLL but the system's", not any(dll.startswith("lib") for dll in imports), imports)
-    strings = {}
-    for info in pe.FileInfo[0]:
-        for table in getattr(info, "StringTable", []):
-            check("exe: details in French", table.LangID == b"040C04B0", table.LangID)
-            strings = {k.decode(): v.decode() for k, v in table.entries.items()}
+    tables = [table for info in pe.FileInfo[0] for table in getattr(info, "StringTable", [])]
+    strings = {k.decode(): v.decode() for k, v in tables[0].entries.items()} if tables else {}
     expected = {"FileDescription": "Patcheur pour mettre Orvelia en français", "FileVersion": VERSION,
                 "ProductVersion": VERSION, "ProductName": "Patcheur Orvelia en français",
                 "OriginalFilename": "orvelia-patcher.exe"}
-    check("exe: version resource", all(strings.get(k) == v for k, v in expected.items()), strings)
-    check("exe: copyright line", strings.get("LegalCopyright", "").startswith("©"), strings)
+    major, minor, patch = (int(n) for n in VERSION.split("."))
     fixed = pe.VS_FIXEDFILEINFO[0]
-    numbers = [int(n) for n in VERSION.split(".")]
-    check("exe: numeric version", (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS)
-          == ((numbers[0] << 16) | numbers[1], numbers[2] << 16, (numbers[0] << 16) | numbers[1]))
+    check("exe: version details, in French", [t.LangID for t in tables] == [b"040C04B0"] and
+          all(strings.get(k) == v for k, v in expected.items()) and strings.get("LegalCopyright", "").startswith("©") and
+          (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS) == (major << 16 | minor, patch << 16, major << 16 | minor),
+          [[t.LangID for t in tables], strings])
     resources = {entry.id: entry for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries}
-    check("exe: icon", pefile.RESOURCE_TYPE["RT_GROUP_ICON"] in resources and pefile.RESOURCE_TYPE["RT_ICON"] in resources)
+    check("exe: icon", {pefile.RESOURCE_TYPE["RT_GROUP_ICON"], pefile.RESOURCE_TYPE["RT_ICON"]} <= resources.keys())
     manifest_entry = resources[pefile.RESOURCE_TYPE["RT_MANIFEST"]].directory.entries[0].directory.entries[0].data.struct
     manifest = ElementTree.fromstring(pe.get_data(manifest_entry.OffsetToData, manifest_entry.Size))
-    levels = [e.get("level") for e in manifest.iter() if e.tag.endswith("}requestedExecutionLevel")]
+    elements = lambda name: [e for e in manifest.iter() if e.tag.endswith("}" + name)]
+    levels = [e.get("level") for e in elements("requestedExecutionLevel")]
     check("manifest: runs as the invoking user", levels == ["asInvoker"], levels)
-    systems = {e.get("Id") for e in manifest.iter() if e.tag.endswith("}supportedOS")}
+    systems = {e.get("Id") for e in elements("supportedOS")}
     check("manifest: Vista to 10 and 11", systems == SUPPORTED_OS, systems)
-    extra = [e.tag for e in manifest.iter() if e.tag.endswith(("}activeCodePage", "}longPathAware"))]
-    check("manifest: no code page or long path setting", not extra, extra)
+    check("manifest: no code page or long path setting", not elements("activeCodePage") + elements("longPathAware"))
 
 
 def main():
     dist, tools = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
-    zip_path = dist / f"orvelia-patcher-{VERSION}-windows-x64.zip"
-    tar_path = dist / f"orvelia-patcher-{VERSION}-linux-x86_64.tar.gz"
     sums = run(["sha256sum", "-c", "SHA256SUMS"], dist)
     check("sha256sum -c SHA256SUMS", sums.returncode == 0, sums.stdout + sums.stderr)
-    source_text = (ROOT / "packaging/LISEZMOI.txt").read_bytes()
-    check("LISEZMOI.txt source: UTF-8, LF", b"\r" not in source_text and source_text.decode("utf-8", "replace")
-          .encode("utf-8") == source_text)
+    text = (ROOT / "packaging/LISEZMOI.txt").read_bytes()
+    folder = f"orvelia-patcher-{VERSION}"
     with tempfile.TemporaryDirectory(prefix="orvelia-release-check.") as scratch:
-        scratch = Path(scratch)
-        files, windows, linux = scratch / "files", scratch / "windows", scratch / "linux"
-        for folder in (files, windows, linux):
-            folder.mkdir()
+        files, windows, linux = (Path(scratch) / name for name in ("files", "windows", "linux"))
+        files.mkdir()
         subprocess.run([tools / "make-test-image", "us", "sparse", files / "image.iso"], check=True)
         subprocess.run([tools / "make-test-patch", "--sha256-file", files / "expected.sha256",
                         files / "image.iso", files / "patch.xdelta"], check=True, stdout=subprocess.DEVNULL)
-        with zipfile.ZipFile(zip_path) as archive:
+        with zipfile.ZipFile(dist / f"orvelia-patcher-{VERSION}-windows-x64.zip") as archive:
             check("zip: the program and LISEZMOI.txt", archive.namelist() == ["orvelia-patcher.exe", "LISEZMOI.txt"])
             archive.extractall(windows)
-        with tarfile.open(tar_path) as archive:
-            folder = f"orvelia-patcher-{VERSION}"
+        with tarfile.open(dist / f"orvelia-patcher-{VERSION}-linux-x86_64.tar.gz") as archive:
             check("tar: one folder, the program and LISEZMOI.txt",
                   archive.getnames() == [folder, f"{folder}/orvelia-patcher", f"{folder}/LISEZMOI.txt"])
             archive.extractall(linux)
         linux = linux / folder
-        check("LISEZMOI.txt for Windows: byte-order mark, CR LF",
-              (windows / "LISEZMOI.txt").read_bytes() == b"\xef\xbb\xbf" + source_text.replace(b"\n", b"\r\n"))
-        check("LISEZMOI.txt for Linux: UTF-8, LF", (linux / "LISEZMOI.txt").read_bytes() == source_text)
+        text.decode("utf-8")  # raises on anything but UTF-8
+        check("LISEZMOI.txt for Windows: byte-order mark, CR LF", b"\r" not in text and
+              (windows / "LISEZMOI.txt").read_bytes() == b"\xef\xbb\xbf" + text.replace(b"\n", b"\r\n"))
+        check("LISEZMOI.txt for Linux: UTF-8, LF", (linux / "LISEZMOI.txt").read_bytes() == text)
         needed = re.findall(r"\(NEEDED\).*\[(.*)\]", run(["readelf", "-d", "orvelia-patcher"], linux).stdout.decode())
         check("linux: needs nothing beyond the C library",
               set(needed) <= {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"}, needed)
