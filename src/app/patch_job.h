@@ -32,6 +32,7 @@ struct PatchJob {
     char image_path[PATH_BUFFER_SIZE];
     char patch_path[PATH_BUFFER_SIZE];
     char output_path[PATH_BUFFER_SIZE];
+    char part_path[PATH_BUFFER_SIZE];   // the output while it is written
     char temp_path[PATH_BUFFER_SIZE];
     char display_path[PATH_BUFFER_SIZE];
     char start_folder[PATH_BUFFER_SIZE];

@@ -23,7 +23,7 @@ struct FaultTable {
 FaultTable g_faults{};
 bool g_mappings_refused = false;
 
-const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close"};
+const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close", "sync", "rename"};
 
 bool parse_operation(const char* text, std::size_t length, FaultOperation* op) {
     for (int i = 0; i < FAULT_OPERATION_COUNT; ++i) {

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 
-enum FaultOperation { FAULT_OPEN, FAULT_READ, FAULT_WRITE, FAULT_SEEK, FAULT_CLOSE, FAULT_OPERATION_COUNT };
+// FAULT_SYNC: a flush to the disk (of a file, or of a folder after a rename).
+enum FaultOperation { FAULT_OPEN, FAULT_READ, FAULT_WRITE, FAULT_SEEK, FAULT_CLOSE, FAULT_SYNC, FAULT_RENAME,
+                      FAULT_OPERATION_COUNT };
 enum FaultKind { FAULT_FAIL, FAULT_SHORT };
 
 // What the platform layer must do with the call it is about to make.
@@ -21,7 +23,7 @@ enum FaultAction { FAULT_ACTION_NONE, FAULT_ACTION_FAIL, FAULT_ACTION_SHORT };
 void fault_injection_reset();
 // The `nth` call (1-based, counted since the last reset) of `op` fails or falls
 // short. One armed fault per operation; arming again replaces it. For operations
-// that move no bytes (open, seek, close) FAULT_SHORT acts as FAULT_FAIL.
+// that move no bytes (open, seek, close, sync, rename) FAULT_SHORT acts as FAULT_FAIL.
 void fault_injection_arm(FaultOperation op, std::uint64_t nth, FaultKind kind);
 // How many calls of `op` were made since the last reset.
 std::uint64_t fault_injection_count(FaultOperation op);

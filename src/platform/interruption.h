@@ -14,8 +14,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "the interruption flags are
 
 inline bool interrupt_pending() { return interrupt_raised.load() != 0; }
 
-// What an open, read or write must do: fail once an interruption is pending, or as a
-// test's armed fault says (the call is counted either way).
+// What an open, read, write, flush to the disk or rename must do: fail once an
+// interruption is pending, or as a test's armed fault says (the call is counted either way).
 inline FaultAction file_call_action(FaultOperation op) {
     const FaultAction fault = platform_fault(op);
     return interrupt_pending() ? FAULT_ACTION_FAIL : fault;

@@ -82,12 +82,21 @@ std::int64_t platform_seek(int fd, std::int64_t offset, int origin);
 int platform_close(int fd);
 // The file's exact length, -1 on failure; the position is not moved.
 std::int64_t platform_file_length(int fd);
-// Deletes a file; 0 on success.
+// Deletes a file, or a link of any kind (a file or folder link, a junction) itself: what
+// a link leads to is never touched. Never deletes a folder. 0 on success.
 int platform_remove(const char* path);
+// Gives the file `from` the name `to` in one step, replacing a file of that name. 0 once
+// the new name is on the disk. On failure the file keeps `from`, or already has `to`
+// when only writing the new name to the disk failed.
+int platform_rename_replacing(const char* from, const char* to);
 
 // ---- Streams (the patch driver's files) ---------------------------------------
 
 std::FILE* platform_fopen(const char* path, const char* mode);
+// Creates `path` as a new file (failing, as OPEN_CREATE_NEW does, when anything has the
+// name), with the permissions fopen gives a file, and opens it as a binary stream for
+// writing. Null on failure (nothing is left behind then).
+std::FILE* platform_fcreate_new(const char* path);
 std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream);
 std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream);
 // 64-bit positioning; 0 on success.
@@ -96,6 +105,10 @@ int platform_fseek(std::FILE* stream, std::int64_t offset, int origin);
 std::int64_t platform_ftell(std::FILE* stream);
 // 0 on success; a failure to flush buffered bytes is a failure.
 int platform_fclose(std::FILE* stream);
+// Writes out a stream's buffered bytes, then has the system write its cached data of the
+// file to the disk. 0 once both are done: a write error that the system meets only when
+// it writes its cache back (a failing or full disk) is seen here.
+int platform_flush_to_disk(std::FILE* stream);
 // Size of an open stream's file from its status; 0 on success.
 int platform_fstat_size(std::FILE* stream, std::int64_t* size);
 
@@ -122,8 +135,9 @@ void platform_wait_for_key();
 // and SIGQUIT (a closed console pipe, SIGPIPE, is ignored: only the console write fails).
 // While no file of the run is at risk an interruption ends the process at
 // once, as it would without a handler. While files are guarded it only raises a
-// flag: from then on every open, read and write fails, so the work under way stops
-// on its ordinary failure path, which deletes what the run created.
+// flag: from then on every open, read, write, flush to the disk and rename fails, so
+// the work under way stops on its ordinary failure path, which deletes what the run
+// created.
 void platform_install_interrupt_handler();
 void platform_guard_files(bool guarding);
 bool platform_interrupted();

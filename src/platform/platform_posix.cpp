@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/console_input.h"
 #include "platform/fault_injection.h"
@@ -111,6 +113,27 @@ int platform_open(const char* path, FileOpenMode mode) {
     return fd;
 }
 
+std::FILE* platform_fcreate_new(const char* path) {
+    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return nullptr;
+    }
+    int fd = -1;
+    do {
+        // The mode an output made by fopen gets (the umask applies): a patched image is
+        // a file for the player, not a private one.
+        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR && !interrupt_pending());
+    if (fd < 0) return nullptr;
+    std::FILE* stream = fdopen(fd, "wb");
+    if (stream == nullptr) {
+        // The file is this call's own: it goes with the descriptor.
+        close(fd);
+        unlink(path);
+    }
+    return stream;
+}
+
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
     const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) {
@@ -176,8 +199,59 @@ std::int64_t platform_file_length(int fd) {
 }
 
 // unlink, not remove: the C library's remove() also deletes an empty folder, and the
-// program must only ever delete files (as remove() does on Windows).
+// program must only ever delete files. unlink removes a link itself, never its target.
 int platform_remove(const char* path) { return ::unlink(path); }
+
+namespace {
+
+// EINVAL: the file system keeps nothing to write back for this file (it cannot sync):
+// nothing was lost, and a finished image must not be thrown away for it.
+int sync_descriptor(int fd) {
+    int result = 0;
+    do {
+        result = fsync(fd);
+    } while (result != 0 && errno == EINTR && !interrupt_pending());
+    return result == 0 || errno == EINVAL ? 0 : -1;
+}
+
+// A new name reaches the disk with its folder: sync the folder that holds `path`.
+int sync_folder_of(const char* path) {
+    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    const char* last_separator = std::strrchr(path, '/');
+    std::string folder = ".";
+    if (last_separator != nullptr) {
+        folder.assign(path, last_separator == path ? 1 : static_cast<std::size_t>(last_separator - path));
+    }
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    const int synced = sync_descriptor(fd);
+    close(fd);
+    return synced;
+}
+
+}  // namespace
+
+int platform_rename_replacing(const char* from, const char* to) {
+    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    // rename replaces `to` atomically: a reader sees the old file or the new one, never neither.
+    if (::rename(from, to) != 0) return -1;
+    return sync_folder_of(to);
+}
+
+int platform_flush_to_disk(std::FILE* stream) {
+    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    if (std::fflush(stream) != 0) return -1;
+    return sync_descriptor(fileno(stream));
+}
 
 // ---- Interruption -------------------------------------------------------------
 

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -121,6 +123,18 @@ int platform_open(const char* path, FileOpenMode mode) {
     return -1;
 }
 
+std::FILE* platform_fcreate_new(const char* path) {
+    const int fd = platform_open(path, OPEN_CREATE_NEW);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (stream == nullptr) {
+        // The file is this call's own: it goes with the descriptor.
+        _close(fd);
+        platform_remove(path);
+    }
+    return stream;
+}
+
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
     const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) {
@@ -188,13 +202,64 @@ std::int64_t platform_file_length(int fd) {
 }
 
 int platform_remove(const char* path) {
-    WideName wide;
-    if (!to_wide_name(path, &wide)) {
+    WideName name{};
+    if (!to_wide_name(path, &name)) {
         errno = ENOENT;
         return -1;
     }
-    // Like remove(), _wremove deletes files only, never a folder.
-    return _wremove(wide.text);
+    // The name itself is opened (a link is not followed), and that very entry is deleted:
+    // what a link leads to is never reached, and nothing can be swapped in between.
+    const HANDLE entry = CreateFileW(name.text, DELETE | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (entry == INVALID_HANDLE_VALUE) {
+        errno = EACCES;
+        return -1;
+    }
+    FILE_ATTRIBUTE_TAG_INFO kind{};
+    bool removable = GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &kind, sizeof kind) != 0;
+    // A folder goes only when it is a link (a folder link, a junction): a real one stays.
+    if (removable && (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        removable = is_link_entry(kind.FileAttributes, kind.ReparseTag);
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    removable = removable && SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(entry);   // the entry goes now
+    if (!removable) {
+        errno = EACCES;
+        return -1;
+    }
+    return 0;
+}
+
+int platform_rename_replacing(const char* from, const char* to) {
+    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    WideName old_name{};
+    WideName new_name{};
+    if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
+        errno = ENOENT;
+        return -1;
+    }
+    // Write-through: the call returns once the move is on the disk.
+    if (!MoveFileExW(old_name.text, new_name.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        errno = EACCES;
+        return -1;
+    }
+    return 0;
+}
+
+int platform_flush_to_disk(std::FILE* stream) {
+    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    if (std::fflush(stream) != 0) return -1;
+    const std::intptr_t handle = _get_osfhandle(_fileno(stream));
+    if (handle == -1) return -1;
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
 }
 
 // ---- Interruption -------------------------------------------------------------

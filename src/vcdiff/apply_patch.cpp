@@ -19,6 +19,7 @@ struct PatchApplication {
     std::FILE* patch;
     std::FILE* source;
     std::FILE* output;
+    bool output_borrowed;            // the caller's stream: neither flushed nor closed here
     std::uint8_t* input_buffer;
     SourceReader reader;             // released after the source is closed
     bool stream_configured;
@@ -144,7 +145,7 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
     app->patch = platform_fopen(patch_path, "rb");
     if (app->patch == nullptr) return fail(app, APPLY_PATCH_OPEN_FAILED, "cannot open patch file");
     app->source = platform_fopen(source_path, "rb");   // a missing source is the decoder's concern
-    app->output = platform_fopen(output_path, "wb");
+    if (!app->output_borrowed) app->output = platform_fopen(output_path, "wb");
     if (app->output == nullptr) return fail(app, APPLY_OUTPUT_OPEN_FAILED, "cannot open output file");
 
     DecodeConfig config{};
@@ -191,14 +192,13 @@ int run(PatchApplication* app, Progress* progress, const char* source_path, cons
     return 0;
 }
 
-// Closes the output, source and patch files in that order and frees everything.
-// A failure to close the output (its last buffered bytes not written) turns
-// success into failure.
+// Ends the output (unless it is the caller's), closes the source and patch files in
+// that order and frees everything.
 int release_all(PatchApplication* app, int result) {
     std::free(app->input_buffer);
     if (app->stream_configured) release_stream(&app->stream);
-    if (app->output != nullptr && platform_fclose(app->output) != 0 && result == 0) {
-        result = fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
+    if (app->output != nullptr && !app->output_borrowed) {
+        result = finish_patch_output(app->output, result, &app->message);
     }
     if (app->source != nullptr) platform_fclose(app->source);
     release_source_reader(&app->reader);
@@ -218,6 +218,34 @@ int apply_patch(std::uint8_t show_progress, int progress_start, int progress_end
     return result;
 }
 
+int apply_patch_into(std::uint8_t show_progress, int progress_start, int progress_end, std::uint32_t expected_total,
+                     const char* source_path, std::FILE* output, const char* patch_path,
+                     const char** failure_message) {
+    PatchApplication app{};
+    app.output = output;
+    app.output_borrowed = true;
+    Progress progress{show_progress != 0, progress_start, progress_end, expected_total, 0, 0};
+    const int result = release_all(&app, run(&app, &progress, source_path, nullptr, patch_path));
+    if (failure_message != nullptr) *failure_message = result != 0 ? app.message : nullptr;
+    return result;
+}
+
+int finish_patch_output(std::FILE* output, int result, const char** failure_message) {
+    const char* message = nullptr;
+    // Only a success is worth waiting for the disk: a failed output is deleted.
+    if (result == 0 && platform_flush_to_disk(output) != 0) {
+        result = APPLY_OUTPUT_FLUSH_FAILED;
+        message = "cannot flush output file to disk";
+    }
+    // Closed in every case; a failed close (its last buffered bytes not written) fails a success.
+    if (platform_fclose(output) != 0 && result == 0) {
+        result = APPLY_OUTPUT_WRITE_FAILED;
+        message = "cannot write output file";
+    }
+    if (message != nullptr && failure_message != nullptr) *failure_message = message;
+    return result;
+}
+
 const char* apply_patch_result_name(int code) {
     switch (code) {
         case APPLY_PATCH_OPEN_FAILED: return "APPLY_PATCH_OPEN_FAILED";
@@ -227,6 +255,7 @@ const char* apply_patch_result_name(int code) {
         case APPLY_SOURCE_READ_FAILED: return "APPLY_SOURCE_READ_FAILED";
         case APPLY_OUTPUT_WRITE_FAILED: return "APPLY_OUTPUT_WRITE_FAILED";
         case APPLY_PATCH_NO_WINDOW: return "APPLY_PATCH_NO_WINDOW";
+        case APPLY_OUTPUT_FLUSH_FAILED: return "APPLY_OUTPUT_FLUSH_FAILED";
         default: return decode_result_name(code);
     }
 }

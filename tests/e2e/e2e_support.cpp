@@ -24,13 +24,19 @@
 
 namespace fs = std::filesystem;
 
-// Usage: TEST [--patcher=PATH [--wine=COMMAND]] [GoogleTest options]
-// Without --patcher the native program of this build is run.
+// Usage: TEST [--patcher=PATH [--patcher-faults=PATH] [--wine=COMMAND]] [GoogleTest options]
+// Without --patcher the native programs of this build are run.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // A write to a program that has gone must fail with EPIPE, not end the tests.
+    signal(SIGPIPE, SIG_IGN);
     patcher_setup().patcher = ORV_NATIVE_PATCHER;
+#ifdef ORV_NATIVE_PATCHER_FAULTS
+    patcher_setup().patcher_faults = ORV_NATIVE_PATCHER_FAULTS;
+#endif
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--patcher=", 10) == 0) patcher_setup().patcher = argv[i] + 10;
+        if (std::strncmp(argv[i], "--patcher-faults=", 17) == 0) patcher_setup().patcher_faults = argv[i] + 17;
         if (std::strncmp(argv[i], "--wine=", 7) == 0) patcher_setup().wine = argv[i] + 7;
     }
     return RUN_ALL_TESTS();
@@ -43,13 +49,15 @@ PatcherSetup& patcher_setup() {
 
 bool running_windows_program() { return !patcher_setup().wine.empty(); }
 
-RunOptions patcher_in(const fs::path& folder) {
+RunOptions patcher_in(const fs::path& folder, const std::string& fault) {
     RunOptions options;
-    options.program = patcher_setup().patcher;
+    options.program = fault.empty() ? patcher_setup().patcher : patcher_setup().patcher_faults;
+    if (options.program.empty()) throw std::runtime_error("no fault-injection program to run");
     options.wine = patcher_setup().wine;
     options.folder = folder;
     // The sanitizer build must report an allocation it cannot make as a failure, as the C library does.
     options.environment.push_back({"ASAN_OPTIONS", "allocator_may_return_null=1"});
+    if (!fault.empty()) options.environment.push_back({"ORV_FAULT", fault});
     return options;
 }
 
@@ -61,6 +69,8 @@ namespace {
     if (!options.terminal) setpgid(0, 0);
     if (options.terminal && (setsid() < 0 || ioctl(stdin_fd, TIOCSCTTY, 0) != 0)) _exit(124);
     if (chdir(options.folder.c_str()) != 0) _exit(126);
+    // The program starts as a player's would, with the tests' ignored SIGPIPE undone.
+    signal(SIGPIPE, SIG_DFL);
     dup2(stdin_fd, 0);
     dup2(stdout_fd, 1);
     for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
@@ -113,8 +123,9 @@ ProgramRun run_program(const RunOptions& options) {
     if (!options.terminal) close(from_child[1]);
     if (options.key_press && !options.terminal) {
         // There from the start, as a player's key would be at the prompt.
+        // A program that has already ended (a quick tool) has no use for it: EPIPE is no fault.
         const char key = '\n';
-        if (write(to_child[1], &key, 1) != 1) throw std::runtime_error("write to the program");
+        if (write(to_child[1], &key, 1) != 1 && errno != EPIPE) throw std::runtime_error("write to the program");
         close(to_child[1]);
         to_child[1] = -1;
     }
@@ -135,7 +146,7 @@ ProgramRun run_program(const RunOptions& options) {
         }
         if (!run.signal_sent && !options.signal_when.empty() &&
             run.output.find(options.signal_when) != std::string::npos) {
-            kill(pid, SIGINT);
+            kill(pid, options.signal_number);
             run.signal_sent = true;
         }
         // Typed once the prompt shows and the terminal no longer echoes (Wine's console turns

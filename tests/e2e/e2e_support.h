@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -13,10 +14,12 @@
 
 #include "patch_reference.h"
 
-// The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (main() in e2e_support.cpp).
+// The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (main() in e2e_support.cpp),
+// and the same program with fault injection: ORV_NATIVE_PATCHER_FAULTS, or --patcher-faults=PATH.
 struct PatcherSetup {
     std::string patcher;
-    std::string wine;     // empty for the native program
+    std::string patcher_faults;
+    std::string wine;     // empty for the native programs
 };
 PatcherSetup& patcher_setup();
 bool running_windows_program();
@@ -29,7 +32,8 @@ struct RunOptions {
     std::vector<std::pair<std::string, std::string>> environment;  // added to ours
     bool key_press = true;                  // a key is waiting from the start
     bool output_closed = false;             // standard output: a pipe whose reader has gone
-    std::string signal_when;                // send SIGINT once the output holds this text
+    std::string signal_when;                // send `signal_number` once the output holds this text
+    int signal_number = SIGINT;
     // Standard input and output: a pseudo-terminal (Wine makes a console of it), on which
     // `terminal_key` is typed once the closing prompt shows without echo.
     bool terminal = false;
@@ -37,8 +41,9 @@ struct RunOptions {
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
     int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run
 };
-// The program of patcher_setup() in `folder`.
-RunOptions patcher_in(const std::filesystem::path& folder);
+// The program of patcher_setup() in `folder`; with `fault` ("operation:nth:kind") its
+// fault-injection build, with that fault armed.
+RunOptions patcher_in(const std::filesystem::path& folder, const std::string& fault = "");
 
 struct ProgramRun {
     std::string output;        // standard output, byte for byte

@@ -79,9 +79,9 @@ int driver_percent(std::uint64_t written, int start) {
     return start + static_cast<int>(written * static_cast<std::uint64_t>(100 - start) / FULL_TARGET_SIZE);
 }
 
-RunOptions full_run(const fs::path& folder, const char* program = nullptr) {
+RunOptions full_run(const fs::path& folder, bool with_faults = false) {
     RunOptions options = patcher_in(folder);
-    if (program != nullptr) options.program = program;
+    if (with_faults) options.program = patcher_setup().patcher_faults;
     options.timeout_seconds = FULL_RUN_SECONDS;
     return options;
 }
@@ -101,10 +101,10 @@ void expect_eu_run(const fs::path& folder, const std::string& end, int driver_la
 }
 
 enum Row { US_REALISTIC, US_LATE_CHECKSUM, EU_IDENTITY, EU_REALISTIC, EU_LATE_CHECKSUM, CTRL_C_IN_REBUILD,
-           CTRL_C_IN_PATCH, FAULT_POINTS, WINE_INTERRUPTION };
+           CTRL_C_IN_PATCH, FAULT_POINTS, KILLED_IN_THE_PATCH, WINE_INTERRUPTION };
 const char* const ROW_NAMES[] = {"UsRealistic", "UsLateChecksumFailure", "EuIdentityAgainstTheIndependentLayout",
                                  "EuRealistic", "EuLateChecksumFailure", "CtrlCInTheRebuild", "CtrlCInThePatch",
-                                 "FaultPoints", "WineInterruption"};
+                                 "FaultPoints", "KilledInThePatchThenRunAgain", "WineInterruption"};
 
 class FullSize : public testing::TestWithParam<int> {};
 
@@ -163,6 +163,21 @@ TEST_P(FullSize, Run) {
         }
         EXPECT_FALSE(fs::exists(temp));
         EXPECT_EQ(guard.changes(), "");
+    } else if (row == KILLED_IN_THE_PATCH) {
+        // A kill the program cannot notice leaves no output, and the next run replaces what it left.
+        make_eu_image(image);
+        make_identity_patch(patch);
+        FileGuard guard(image);
+        RunOptions options = full_run(folder.path);
+        options.signal_when = progress(75);
+        options.signal_number = SIGKILL;
+        EXPECT_EQ(run_program(options).end_signal, SIGKILL);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(output))) << "a half-made output";
+        expect_eu_run(folder.path, succeeded, 99);
+        EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(temp)));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / (output_name + ".part"))));
+        EXPECT_EQ(guard.changes(), "");
     } else {
         // Failing runs on a sparse image with an identity patch, cheap to read: the
         // failure last, no prompt after an interruption, nothing half-made.
@@ -172,9 +187,9 @@ TEST_P(FullSize, Run) {
         std::vector<std::string> faults = {""};
         if (row == FAULT_POINTS) {
             // A clean run counts the calls; faults go in a rebuild read, mid-run, in the last
-            // windows and on the output's close.
+            // windows and on the output's close, the last.
             TempFolder counts_folder;
-            RunOptions options = full_run(folder.path, ORV_PATCHER_FAULTS);
+            RunOptions options = full_run(folder.path, true);
             options.environment.push_back({"ORV_FAULT_COUNTS", (counts_folder.path / "counts").string()});
             write_file(temp, "left by a run that was killed");   // replaced, then deleted
             ASSERT_TRUE(run_program(options).output.ends_with(succeeded));
@@ -182,14 +197,14 @@ TEST_P(FullSize, Run) {
             EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
             fs::remove(output);
             const auto counts = read_counts(counts_folder.path / "counts");
-            ASSERT_EQ(counts.size(), 5u);
+            ASSERT_EQ(counts.size(), 7u);
             faults = {"read:20:short", "write:" + std::to_string(counts.at("write") / 2) + ":fail",
                       "write:" + std::to_string(counts.at("write") - 1) + ":short",
-                      "close:" + std::to_string(counts.at("close") - 2) + ":fail"};
+                      "close:" + std::to_string(counts.at("close")) + ":fail"};
         }
         for (const std::string& fault : faults) {
             SCOPED_TRACE(fault);
-            RunOptions options = full_run(folder.path, row == FAULT_POINTS ? ORV_PATCHER_FAULTS : nullptr);
+            RunOptions options = full_run(folder.path, row == FAULT_POINTS);
             if (row == FAULT_POINTS) options.environment.push_back({"ORV_FAULT", fault});
             if (row != FAULT_POINTS) {
                 options.key_press = false;  // an interrupted run must not wait for one
@@ -203,6 +218,7 @@ TEST_P(FullSize, Run) {
                 << run.output.substr(run.output.size() - 200);
             EXPECT_FALSE(fs::exists(fs::symlink_status(temp))) << "the intermediate image was left behind";
             EXPECT_FALSE(fs::exists(fs::symlink_status(output))) << "a half-made output was left behind";
+            EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / (output_name + ".part")))) << "the part file";
         }
         EXPECT_EQ(guard.changes(), "");
     }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "app/identification.h"
@@ -20,13 +21,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // SOURCELESS: a patch of new bytes alone, which applies to the European intermediate image too.
-enum Content { US, EU, PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER, NO_TERMINATOR,
-               US_PLUS_4G, SOURCELESS };
+// LONG_PATCH: 96 MiB of output, long enough to be stopped half-way.
+enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER,
+               NO_TERMINATOR, US_PLUS_4G, SOURCELESS };
 enum After { GONE, OUTPUT };   // deleted, or the patched image
-// WRITE_FAILS: the program whose second write fails, so that a European run ends early.
-// KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by 'x' or Ctrl+C.
-enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, CONSOLE_CLOSED, KEY_ON_TERMINAL,
-                   CTRL_C_ON_TERMINAL, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
+// A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
+// European run early; a US run closes its output fifth, last). KILLED: killed with SIGKILL half-way,
+// then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by
+// 'x' or Ctrl+C.
+enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
+                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, SHRINK_IMAGE,
+                   REMOVE_PATCH, REMOVE_IMAGE };
+const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
+    {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
 enum Where { BOTH, NATIVE, WINE };
 
 struct File {
@@ -55,6 +62,23 @@ const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_
 // As many progress lines as the rebuild's steps write, from 0 to 50 %.
 const std::string REBUILD_LINES = "<the rebuild's progress lines>";
 
+// Twelve windows of 8 MiB, each one byte repeated.
+Bytes long_patch(std::string* expected) {
+    Bytes patch;
+    PatchSink sink = sink_to_bytes(&patch);
+    write_file_header(&sink, FileHeaderSpec{});
+    expected->clear();
+    for (int index = 0; index < 12; ++index) {
+        const auto byte = static_cast<std::uint8_t>('a' + index);
+        InstructionEncoder encoder;
+        encoder_start(&encoder, 0);
+        encode_run(&encoder, byte, 8u << 20);
+        write_window(&sink, checked_window(&encoder));
+        expected->append(8u << 20, static_cast<char>(byte));
+    }
+    return patch;
+}
+
 void make(const fs::path& path, const File& file, std::string* expected) {
     fs::create_directories(path.parent_path());
     const std::string eu_boot = std::string("cdrom0:\\SXES_608.42;1", 21);
@@ -63,6 +87,7 @@ void make(const fs::path& path, const File& file, std::string* expected) {
         case US: return make_us_image(path);
         case EU: return make_eu_image(path);
         case PATCH: return write_file(path, small_us_patch(expected));
+        case LONG_PATCH: return write_file(path, long_patch(expected));
         case BAD_CRC: return write_file(path, small_us_patch(expected, 3));
         case CUT:   // the first windows decode, then the patch ends
             patch = small_us_patch(expected);
@@ -118,6 +143,7 @@ std::string no_patch(const std::string& image, bool european = false) {
 std::vector<Scene> scenes(const fs::path& folder) {
     const File us{"game.iso", US}, patch{US_PATCH, PATCH}, old_output{"game_patched.iso", TEXT, "old"};
     const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
+    const std::string part = "game_patched.iso.part";
     std::string deep = "deep";
     for (int level = 0; level < 300; ++level) deep += "/d";
     const std::string accented = "Mes Jeux été/", in_sub = "sous dossier/Orvélia";
@@ -130,8 +156,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
     // Names in any letters in every part of both paths (the patch's prefix as it must be).
     const std::string french = "Jeux vidéo/Éric/Orvelia été.iso", other = "Игры/オルヴェリア 🎮.iso";
     const std::string european = "Jeux vidéo 🎮/Орвелия ゲーム.iso";
-    // Paths at the limit and one unit past it: the image's, and the output's (the image's
-    // with the longest suffix the program adds in place of ".iso").
+    // Paths at the limit and one unit past it: the image's, and the longest name the program
+    // writes (the image's with the longest suffix it adds in place of ".iso": the part file's).
     const std::size_t output_room = 254 + 4 - LONGEST_SUFFIX_LENGTH;
     const std::string image_at_limit = path_of_units(folder, 254, ".iso");
     const std::string output_at_limit = path_of_units(folder, output_room, ".iso");
@@ -168,15 +194,34 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"PatchOfAHeaderAlone", {us, {US_PATCH, TEXT, std::string("\xD6\xC3\xC4\0\0", 5)}, old_output}, us_failed(),
          {{"game_patched.iso", GONE}}},
         {"FolderNamedLikeTheOutputStays", {us, patch, {"game_patched.iso", FOLDER}}, us_failed(), {}},
+        // The output appears only whole and on the disk: every failure on the way leaves nothing, and a
+        // run killed half-way leaves no output (only its part file, which the next run replaces).
+        {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, FLUSH_FAILS},
+        {"RenameFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, RENAME_FAILS},
+        {"OutputCloseFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, OUTPUT_CLOSE_FAILS},
+        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
+         us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
+         {{"game_patched.iso", OUTPUT}}, KILLED},
+        // The part file's name is the program's own, like the intermediate image's. Links made from
+        // Linux are native only: Wine follows them on every deletion and cannot see a dangling one.
+        {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(), {}},
+        {"PartNameIsAFolderOnTheEuropeanPath", {eu, eu_patch, {part, FOLDER}, old_output},
+         banner() + eu_detected("game.iso") + patching() + patch_failed() + press_key(), {}},
+        {"PartNameIsALeftoverFile", {us, patch, {part, TEXT, "left"}}, succeeded("game.iso", "game_patched.iso"),
+         {{part, GONE}, {"game_patched.iso", OUTPUT}}},
+        {"PartNameIsALinkToTheImage", {us, patch, {part, LINK, "game.iso"}},
+         succeeded("game.iso", "game_patched.iso"), {{part, GONE}, {"game_patched.iso", OUTPUT}}, NONE, NATIVE},
+        {"PartNameIsAHardLinkToTheImage", {us, patch, {part, HARD_LINK, "game.iso"}},
+         succeeded("game.iso", "game_patched.iso"), {{part, GONE}, {"game_patched.iso", OUTPUT}}},
         // The intermediate image's name is the program's own: a leftover file or link goes, never
         // followed; only a folder stops the run. A failed rebuild keeps an old output.
         {"IntermediateNameIsAFolder", {eu, eu_patch, {"game_temp.iso", FOLDER}, old_output}, temp_refused, {}},
         {"IntermediateNameIsALeftoverFile", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}, old_output}, rebuild_failed,
-         {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE},
+         {{"game_temp.iso", GONE}}, WRITE_FAILS},
         {"IntermediateNameIsALinkToTheImage", {eu, eu_patch, {"game_temp.iso", LINK, "game.iso"}}, rebuild_failed,
          {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsAHardLinkToTheImage", {eu, eu_patch, {"game_temp.iso", HARD_LINK, "game.iso"}},
-         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
+         rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, BOTH, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsADanglingLink", {eu, eu_patch, {"game_temp.iso", LINK, "nowhere"}}, rebuild_failed,
          {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
         // A console whose reader has gone changes nothing: the run ends on its own path.
@@ -200,9 +245,9 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"ImagePathAtTheLimit", {{image_at_limit, US}, patch}, us_start(image_at_limit) + patch_failed() + press_key(),
          {}},
         {"ImagePathPastTheLimit", {{path_of_units(folder, 255, ".iso"), US}, patch}, not_found, {}},
-        {"OutputPathAtTheLimit", {{output_at_limit, US}, patch}, succeeded(output_at_limit, patched(output_at_limit)),
+        {"WrittenNamesAtTheLimit", {{output_at_limit, US}, patch}, succeeded(output_at_limit, patched(output_at_limit)),
          {{patched(output_at_limit), OUTPUT}}},
-        {"OutputPathPastTheLimit", {{output_past_limit, US}, patch},
+        {"WrittenNamesPastTheLimit", {{output_past_limit, US}, patch},
          us_start(output_past_limit) + patch_failed() + press_key(), {}},
         {"ImageOnlyThroughAFolderLink", {{"elsewhere/game.iso", US}, {"start/link", LINK, "../elsewhere"}}, not_found,
          {}, NONE, BOTH, "start"},
@@ -230,11 +275,11 @@ std::vector<Scene> scenes(const fs::path& folder) {
     };
 }
 
-// Every path below `folder`, links not followed.
+// Every path below `folder`, links not followed (nor resolved: a link keeps its own name).
 std::set<std::string> tree(const fs::path& folder) {
     std::set<std::string> paths;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-        paths.insert(fs::relative(it->path(), folder).string());
+        paths.insert(it->path().lexically_relative(folder).string());
     }
     return paths;
 }
@@ -355,9 +400,8 @@ TEST_P(PlayerScene, Run) {
         options.program = (reachable.path / "patcher").string();
         options.as_nobody = true;
     }
-    if (scene.disturbance == WRITE_FAILS || scene.disturbance == CONSOLE_CLOSED) {
-        options.program = ORV_PATCHER_FAULTS;
-        options.environment.push_back({"ORV_FAULT", "write:2:fail"});
+    if (FAULTS.contains(scene.disturbance)) {
+        options = patcher_in(folder.path / scene.start, FAULTS.at(scene.disturbance));
         options.output_closed = scene.disturbance == CONSOLE_CLOSED;
     }
     if (scene.disturbance == CTRL_C_AT_PROMPT) {
@@ -383,6 +427,14 @@ TEST_P(PlayerScene, Run) {
     }
     const std::set<std::string> before = tree(folder.path);
     ProgramRun run;
+    if (scene.disturbance == KILLED) {
+        RunOptions killed = options;
+        killed.signal_when = progress(1);
+        killed.signal_number = SIGKILL;
+        const ProgramRun first = run_program(killed);
+        ASSERT_EQ(first.end_signal, SIGKILL) << "not killed half-way: " << first.output;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.path / scene.after[0].first))) << "a half-made output";
+    }
     if (scene.disturbance >= SHRINK_IMAGE) {
         run.output = run_in_process(folder.path, scene.files[0].content == EU, scene.disturbance);
     } else {

@@ -122,6 +122,8 @@ TEST(ApplyPatch, OutcomesHaveTheirCodeAndMessage) {
         {"source read", patch, FAULT_READ, 1, APPLY_SOURCE_READ_FAILED, "cannot read source file", 0},
         {"output write", patch, FAULT_WRITE, 2, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
         {"output close", patch, FAULT_CLOSE, 1, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
+        {"output flush to the disk", patch, FAULT_SYNC, 1, APPLY_OUTPUT_FLUSH_FAILED, "cannot flush output file to disk",
+         {}},
     };
     for (bool refused : SOURCE_PATHS) {
         fault_injection_refuse_mappings(refused);
