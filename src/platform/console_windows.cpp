@@ -1,12 +1,8 @@
 // The console on Windows: the exact characters on a console, code page 850 bytes when
 // the output is redirected, one key in from a console.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows_headers.h"
+
+#include <io.h>
 
 #include <atomic>
 #include <cstdio>
@@ -63,10 +59,17 @@ void write_to_console(const char* utf8, std::size_t length) {
 
 // Redirected output: the bytes a console reading code page 850 shows right, with
 // "\r\n" line ends from the C runtime's text mode, as scripts that capture it expect.
+// Straight to the descriptor: stdout is unbuffered on a character device such as NUL,
+// where the stream would hand the system one byte at a time.
 void write_redirected(const char* utf8, std::size_t length) {
     char bytes[PIECE_BYTES];
     const std::size_t count = utf8_to_code_page_850(utf8, length, bytes);
-    std::fwrite(bytes, 1, count, stdout);
+    const int descriptor = _fileno(stdout);
+    for (std::size_t done = 0; done < count;) {
+        const int written = _write(descriptor, bytes + done, static_cast<unsigned>(count - done));
+        if (written <= 0) return;
+        done += static_cast<std::size_t>(written);
+    }
 }
 
 // A key press that the player makes on purpose: not Shift, Ctrl, Alt or a lock alone.
@@ -95,7 +98,6 @@ void platform_write_console(const char* utf8, std::size_t length) {
         utf8 += piece;
         length -= piece;
     }
-    if (!console) std::fflush(stdout);
 }
 
 void restore_console_input() {

@@ -1,11 +1,5 @@
 // The platform contract over the Windows directory services and the C runtime.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows_headers.h"
 
 #include <fcntl.h>
 #include <io.h>

@@ -1,13 +1,7 @@
 // UTF-8 and UTF-16 names, with the system's own strict converters.
 #include "platform/wide_names.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/windows_headers.h"
 
 #include <climits>
 
