@@ -92,11 +92,25 @@ bool platform_set_current_directory(const char* path) { return chdir(path) == 0;
 
 // ---- Low-level descriptors ----------------------------------------------------
 
-int platform_open(const char* path, FileOpenMode mode) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE || interrupt_pending()) {
+namespace {
+
+// One counted open, retried when a signal cuts it short, unless the run was interrupted:
+// -1 then, as on any failure or an armed fault.
+int open_counted(const char* path, int flags, mode_t permissions) {
+    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
+    int fd = -1;
+    do {
+        fd = open(path, flags | O_CLOEXEC, permissions);
+    } while (fd < 0 && errno == EINTR && !interrupt_pending());
+    return fd;
+}
+
+}  // namespace
+
+int platform_open(const char* path, FileOpenMode mode) {
     int flags = 0;
     switch (mode) {
         case OPEN_READ_ONLY: flags = O_RDONLY; break;
@@ -105,25 +119,14 @@ int platform_open(const char* path, FileOpenMode mode) {
         case OPEN_CREATE_NEW: flags = O_WRONLY | O_CREAT | O_EXCL; break;
         default: errno = EINVAL; return -1;
     }
-    int fd = -1;
-    do {
-        // 0700 as the C runtime is asked for: the owner may read, write and execute.
-        fd = open(path, flags | O_CLOEXEC, S_IRWXU);
-    } while (fd < 0 && errno == EINTR && !interrupt_pending());
-    return fd;
+    // 0700 as the C runtime is asked for: the owner may read, write and execute.
+    return open_counted(path, flags, S_IRWXU);
 }
 
 std::FILE* platform_fcreate_new(const char* path) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
-        errno = EIO;
-        return nullptr;
-    }
-    int fd = -1;
-    do {
-        // The mode an output made by fopen gets (the umask applies): a patched image is
-        // a file for the player, not a private one.
-        fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR && !interrupt_pending());
+    // The mode an output made by fopen gets (the umask applies): a patched image is a
+    // file for the player, not a private one.
+    const int fd = open_counted(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) return nullptr;
     std::FILE* stream = fdopen(fd, "wb");
     if (stream == nullptr) {
