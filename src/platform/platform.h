@@ -85,10 +85,44 @@ std::int64_t platform_file_length(int fd);
 // Deletes a file, or a link of any kind (a file or folder link, a junction) itself: what
 // a link leads to is never touched. Never deletes a folder. 0 on success.
 int platform_remove(const char* path);
-// Gives the file `from` the name `to` in one step, replacing a file of that name. 0 once
-// the new name is on the disk. On failure the file keeps `from`, or already has `to`
-// when only writing the new name to the disk failed.
+// Gives the file `from` the name `to` in one step, replacing a file of that name.
+// RENAME_DONE once the new name is on the disk; RENAME_FAILED when the file still has
+// `from`; RENAME_NOT_ON_DISK when it has `to` but writing the new name to the disk failed.
+enum RenameResult { RENAME_DONE = 0, RENAME_FAILED = -1, RENAME_NOT_ON_DISK = -2 };
 int platform_rename_replacing(const char* from, const char* to);
+
+// Why the last open, create, write, flush to the disk, remove or rename that failed did
+// so: another program holds the file (a sharing or lock violation), no permission (a
+// read-only folder or volume, an ACL), no space left (the disk or the user's quota), or
+// anything else. Read it right after the failing call.
+enum FileFailure { FAILURE_NONE, FAILURE_HELD, FAILURE_DENIED, FAILURE_NO_SPACE, FAILURE_OTHER };
+FileFailure platform_last_failure();
+
+// ---- Before a run writes --------------------------------------------------------
+
+// Whether another program has the file open so that it can be neither deleted nor
+// replaced now (Windows share modes: an emulator with the old image loaded). A brief
+// hold, as a virus scanner's, is waited out for a moment first. False when nothing
+// holds it, when there is no such file, and where an open file never stops its
+// deletion or replacement (Linux).
+bool platform_file_held(const char* path);
+// The size of the file named `path` itself (a link is not followed and counts 0); -1
+// when nothing has that name or it is a folder.
+std::int64_t platform_entry_size(const char* path);
+// Bytes this user may still write on the volume that holds `path`; -1 when unknown.
+std::int64_t platform_free_space(const char* path);
+// The system's folder for temporary files, in its long form, into `buffer` (at most
+// `capacity` bytes, terminator included). False when it is unknown or does not fit.
+bool platform_temporary_folder(char* buffer, std::uint32_t capacity);
+
+// ---- One run per image ----------------------------------------------------------
+
+// Takes, for the rest of the process, a lock tied to the file `path` that another run of
+// this program asking for the same file cannot take at the same time (the other run gets
+// RUN_LOCK_HELD_ELSEWHERE at once, never a wait). RUN_LOCK_UNAVAILABLE: this system or
+// file system cannot lock it; the run goes on without.
+enum RunLock { RUN_LOCK_TAKEN, RUN_LOCK_HELD_ELSEWHERE, RUN_LOCK_UNAVAILABLE };
+RunLock platform_lock_run(const char* path);
 
 // ---- Streams (the patch driver's files) ---------------------------------------
 
@@ -129,6 +163,14 @@ void platform_write_console(const char* utf8, std::size_t length);
 // When standard input is a pipe or a file, the wait reads one byte, or its end.
 void platform_prepare_for_key();
 void platform_wait_for_key();
+
+// Around the run's work: the console must never stop it and the system must not sleep
+// under it. On Windows, QuickEdit is turned off (a click in the window would otherwise
+// block every console write until a key is pressed) and the system is kept awake;
+// platform_end_work() puts the console's modes back and lets it sleep, and an
+// interruption that ends the program meanwhile puts the modes back too. Nothing on Linux.
+void platform_begin_work();
+void platform_end_work();
 
 // ---- Interruption ---------------------------------------------------------------
 // Ctrl+C, Ctrl+Break, closing the console window, and on Linux SIGINT, SIGTERM, SIGHUP

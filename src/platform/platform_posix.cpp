@@ -16,6 +16,7 @@
 
 #include "platform/console_input.h"
 #include "platform/fault_injection.h"
+#include "platform/file_failure.h"
 #include "platform/interruption.h"
 
 static_assert(sizeof(off_t) >= 8, "disc images need 64-bit file offsets");
@@ -99,12 +100,14 @@ namespace {
 int open_counted(const char* path, int flags, mode_t permissions) {
     if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
     int fd = -1;
     do {
         fd = open(path, flags | O_CLOEXEC, permissions);
     } while (fd < 0 && errno == EINTR && !interrupt_pending());
+    if (fd < 0) record_file_failure(failure_from_errno(errno));
     return fd;
 }
 
@@ -162,6 +165,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
     const FaultAction fault = file_call_action(FAULT_WRITE);
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
     if (fault == FAULT_ACTION_SHORT) count = fault_short_count(count);
@@ -172,9 +176,14 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
         const ssize_t put = write(fd, bytes + done, piece);
         if (put < 0) {
             if (errno == EINTR && !interrupt_pending()) continue;
+            record_file_failure(failure_from_errno(errno));
             return -1;
         }
-        if (put == 0) break;  // nothing more will go: the caller sees the shortfall
+        if (put == 0) {
+            // Nothing more will go (a full disk): the caller sees the shortfall.
+            record_file_failure(FAILURE_NO_SPACE);
+            break;
+        }
         done += static_cast<std::size_t>(put);
     }
     return static_cast<std::int64_t>(done);
@@ -203,7 +212,11 @@ std::int64_t platform_file_length(int fd) {
 
 // unlink, not remove: the C library's remove() also deletes an empty folder, and the
 // program must only ever delete files. unlink removes a link itself, never its target.
-int platform_remove(const char* path) { return ::unlink(path); }
+int platform_remove(const char* path) {
+    const int removed = ::unlink(path);
+    if (removed != 0) record_file_failure(failure_from_errno(errno));
+    return removed;
+}
 
 namespace {
 
@@ -239,21 +252,31 @@ int sync_folder_of(const char* path) {
 
 int platform_rename_replacing(const char* from, const char* to) {
     if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
-        errno = EIO;
-        return -1;
+        record_file_failure(FAILURE_OTHER);
+        return RENAME_FAILED;
     }
     // rename replaces `to` atomically: a reader sees the old file or the new one, never neither.
-    if (::rename(from, to) != 0) return -1;
-    return sync_folder_of(to);
+    if (::rename(from, to) != 0) {
+        record_file_failure(failure_from_errno(errno));
+        return RENAME_FAILED;
+    }
+    if (sync_folder_of(to) != 0) {
+        record_file_failure(failure_from_errno(errno));
+        return RENAME_NOT_ON_DISK;
+    }
+    return RENAME_DONE;
 }
 
 int platform_flush_to_disk(std::FILE* stream) {
     if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
-        errno = EIO;
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
-    if (std::fflush(stream) != 0) return -1;
-    return sync_descriptor(fileno(stream));
+    if (std::fflush(stream) != 0 || sync_descriptor(fileno(stream)) != 0) {
+        record_file_failure(failure_from_errno(errno));
+        return -1;
+    }
+    return 0;
 }
 
 // ---- Interruption -------------------------------------------------------------

@@ -8,13 +8,16 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "platform/file_failure.h"
 #include "platform/interruption.h"
 #include "platform/platform.h"
 #ifdef _WIN32
 #include "platform/wide_names.h"
 #endif
 
-std::FILE* platform_fopen(const char* path, const char* mode) {
+namespace {
+
+std::FILE* open_stream(const char* path, const char* mode) {
     if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
         return nullptr;
@@ -45,6 +48,14 @@ std::FILE* platform_fopen(const char* path, const char* mode) {
 #endif
 }
 
+}  // namespace
+
+std::FILE* platform_fopen(const char* path, const char* mode) {
+    std::FILE* stream = open_stream(path, mode);
+    if (stream == nullptr) record_file_failure(failure_from_errno(errno));
+    return stream;
+}
+
 std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
     const FaultAction fault = file_call_action(FAULT_READ);
     if (fault == FAULT_ACTION_FAIL) return 0;
@@ -54,15 +65,22 @@ std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
 
 std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
     const FaultAction fault = file_call_action(FAULT_WRITE);
-    if (fault == FAULT_ACTION_FAIL) return 0;
+    if (fault == FAULT_ACTION_FAIL) {
+        record_file_failure(FAILURE_OTHER);
+        return 0;
+    }
     if (fault == FAULT_ACTION_SHORT) count /= 2;
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
         const std::size_t piece = std::min(count - done, WRITE_PIECE_SIZE);
+        errno = 0;
         const std::size_t put = std::fwrite(bytes + done, 1, piece, stream);
         done += put;
-        if (put != piece) break;
+        if (put != piece) {
+            record_file_failure(errno != 0 ? failure_from_errno(errno) : FAILURE_NO_SPACE);
+            break;
+        }
     }
     return done;
 }
@@ -87,7 +105,10 @@ std::int64_t platform_ftell(std::FILE* stream) {
 int platform_fclose(std::FILE* stream) {
     const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
     // Always closed, so an injected failure leaks nothing.
+    errno = 0;
     const int result = std::fclose(stream);
+    if (result != 0) record_file_failure(failure_from_errno(errno));
+    if (fail) record_file_failure(FAILURE_OTHER);
     return fail ? EOF : result;
 }
 

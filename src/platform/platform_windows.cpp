@@ -229,20 +229,20 @@ int platform_remove(const char* path) {
 int platform_rename_replacing(const char* from, const char* to) {
     if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
         errno = EIO;
-        return -1;
+        return RENAME_FAILED;
     }
     WideName old_name{};
     WideName new_name{};
     if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
         errno = ENOENT;
-        return -1;
+        return RENAME_FAILED;
     }
     // Write-through: the call returns once the move is on the disk.
     if (!MoveFileExW(old_name.text, new_name.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         errno = EACCES;
-        return -1;
+        return RENAME_FAILED;
     }
-    return 0;
+    return RENAME_DONE;
 }
 
 int platform_flush_to_disk(std::FILE* stream) {

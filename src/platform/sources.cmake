@@ -4,13 +4,16 @@ if(WIN32)
                                    ${CMAKE_CURRENT_LIST_DIR}/file_mapping_windows.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/large_blocks_windows.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/wide_names_windows.cpp
-                                   ${CMAKE_CURRENT_LIST_DIR}/console_windows.cpp)
+                                   ${CMAKE_CURRENT_LIST_DIR}/console_windows.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/run_checks_windows.cpp)
 else()
   target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/file_mapping_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/large_blocks_posix.cpp
-                                   ${CMAKE_CURRENT_LIST_DIR}/console_posix.cpp)
+                                   ${CMAKE_CURRENT_LIST_DIR}/console_posix.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/run_checks_posix.cpp)
 endif()
-target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.cpp)
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/file_failure.cpp)
 # Empty unless ORV_FAULT_INJECTION is defined (the _faults variant of the library).
 target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp)

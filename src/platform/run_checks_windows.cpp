@@ -1,0 +1,91 @@
+// What the run asks of the system before it writes anything, and its lock, on Windows.
+#include "platform/windows_headers.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "platform/platform.h"
+#include "platform/wide_names.h"
+
+namespace {
+
+// The handle that holds the run's lock; released by the system when the process ends.
+HANDLE g_run_lock = INVALID_HANDLE_VALUE;
+
+// The lock is one byte far past the end of any disc image: no program ever reads there, so
+// it stops nobody's reads and only another run asking for it sees it.
+constexpr DWORD RUN_LOCK_OFFSET_LOW = 0xFFFFFFF0u;
+constexpr DWORD RUN_LOCK_OFFSET_HIGH = 0x3FFFFFFFu;
+
+}  // namespace
+
+std::int64_t platform_entry_size(const char* path) {
+    WideName wide;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    // The attributes of the entry itself: a link is not followed.
+    if (!to_wide_name(path, &wide) || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) return -1;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 0;
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+std::int64_t platform_free_space(const char* path) {
+#ifdef ORV_FAULT_INJECTION
+    // Test builds: a volume as full as the tests need.
+    if (const char* free_bytes = std::getenv("ORV_FAULT_FREE_SPACE")) return std::strtoll(free_bytes, nullptr, 10);
+#endif
+    WideName wide;
+    ULARGE_INTEGER available{};
+    // What this user may still use: quotas included.
+    if (!to_wide_name(path, &wide) || !GetDiskFreeSpaceExW(wide.text, &available, nullptr, nullptr)) return -1;
+    return available.QuadPart > static_cast<ULONGLONG>(INT64_MAX) ? INT64_MAX
+                                                                  : static_cast<std::int64_t>(available.QuadPart);
+}
+
+bool platform_temporary_folder(char* buffer, std::uint32_t capacity) {
+    WideName temp;
+    WideName long_form;
+    const DWORD length = GetTempPathW(static_cast<DWORD>(WIDE_NAME_CAPACITY), temp.text);
+    if (length == 0 || length >= WIDE_NAME_CAPACITY) return false;
+    // GetTempPathW may give the short 8.3 form (C:\Users\JEAN~1\...), the current directory the long one.
+    const DWORD long_length = GetLongPathNameW(temp.text, long_form.text, static_cast<DWORD>(WIDE_NAME_CAPACITY));
+    const WideName& chosen = long_length != 0 && long_length < WIDE_NAME_CAPACITY ? long_form : temp;
+    return from_wide_name(chosen.text, buffer, capacity);
+}
+
+RunLock platform_lock_run(const char* path) {
+    if (g_run_lock != INVALID_HANDLE_VALUE) return RUN_LOCK_TAKEN;
+    WideName wide;
+    if (!to_wide_name(path, &wide)) return RUN_LOCK_UNAVAILABLE;
+    const HANDLE file = CreateFileW(wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return RUN_LOCK_UNAVAILABLE;
+    OVERLAPPED where{};
+    where.Offset = RUN_LOCK_OFFSET_LOW;
+    where.OffsetHigh = RUN_LOCK_OFFSET_HIGH;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        return error == ERROR_LOCK_VIOLATION ? RUN_LOCK_HELD_ELSEWHERE : RUN_LOCK_UNAVAILABLE;
+    }
+    g_run_lock = file;
+    return RUN_LOCK_TAKEN;
+}
+
+bool platform_file_held(const char* path) {
+    WideName wide;
+    if (!to_wide_name(path, &wide)) return false;
+    // Asking for the file with no sharing at all fails while anyone has it open, whatever
+    // sharing they allowed: delete sharing too, which would leave a deletion pending.
+    const HANDLE file = CreateFileW(wide.text, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Filled in with the console's QuickEdit and the system's sleep (work under way).
+void platform_begin_work() {}
+void platform_end_work() {}
