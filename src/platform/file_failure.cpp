@@ -12,6 +12,8 @@ void record_file_failure(FileFailure failure) { g_last_failure = failure; }
 
 FileFailure platform_last_failure() { return g_last_failure; }
 
+void platform_forget_failure() { g_last_failure = FAILURE_NONE; }
+
 FileFailure failure_from_errno(int error) {
     switch (error) {
         case EACCES:

@@ -91,12 +91,15 @@ int platform_remove(const char* path);
 enum RenameResult { RENAME_DONE = 0, RENAME_FAILED = -1, RENAME_NOT_ON_DISK = -2 };
 int platform_rename_replacing(const char* from, const char* to);
 
-// Why the last open, create, write, flush to the disk, remove or rename that failed did
-// so: another program holds the file (a sharing or lock violation), no permission (a
-// read-only folder or volume, an ACL), no space left (the disk or the user's quota), or
-// anything else. Read it right after the failing call.
+// Why the last call that changes files (an open for writing or a create, a write, a
+// flush to the disk or a close of a written stream, a remove, a rename) failed: another
+// program holds the file (a sharing or lock violation), no permission (a read-only folder
+// or volume, an ACL), no space left (the disk or the user's quota), or anything else.
+// Reads and opens for reading leave it as it is. FAILURE_NONE until a failure, and again
+// after platform_forget_failure().
 enum FileFailure { FAILURE_NONE, FAILURE_HELD, FAILURE_DENIED, FAILURE_NO_SPACE, FAILURE_OTHER };
 FileFailure platform_last_failure();
+void platform_forget_failure();
 
 // ---- Before a run writes --------------------------------------------------------
 
@@ -117,12 +120,13 @@ bool platform_temporary_folder(char* buffer, std::uint32_t capacity);
 
 // ---- One run per image ----------------------------------------------------------
 
-// Takes, for the rest of the process, a lock tied to the file `path` that another run of
-// this program asking for the same file cannot take at the same time (the other run gets
-// RUN_LOCK_HELD_ELSEWHERE at once, never a wait). RUN_LOCK_UNAVAILABLE: this system or
-// file system cannot lock it; the run goes on without.
+// Takes a lock tied to the file `path` that another run of this program asking for the
+// same file cannot take at the same time (the other run gets RUN_LOCK_HELD_ELSEWHERE at
+// once, never a wait). RUN_LOCK_UNAVAILABLE: this system or file system cannot lock it;
+// the run goes on without. Held until platform_unlock_run() or the end of the process.
 enum RunLock { RUN_LOCK_TAKEN, RUN_LOCK_HELD_ELSEWHERE, RUN_LOCK_UNAVAILABLE };
 RunLock platform_lock_run(const char* path);
+void platform_unlock_run();
 
 // ---- Streams (the patch driver's files) ---------------------------------------
 

@@ -100,14 +100,14 @@ namespace {
 int open_counted(const char* path, int flags, mode_t permissions) {
     if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
-        record_file_failure(FAILURE_OTHER);
+        if ((flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0) record_file_failure(FAILURE_OTHER);
         return -1;
     }
     int fd = -1;
     do {
         fd = open(path, flags | O_CLOEXEC, permissions);
     } while (fd < 0 && errno == EINTR && !interrupt_pending());
-    if (fd < 0) record_file_failure(failure_from_errno(errno));
+    if (fd < 0 && (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0) record_file_failure(failure_from_errno(errno));
     return fd;
 }
 

@@ -14,7 +14,7 @@
 
 namespace {
 
-// The descriptor that holds the run's lock; released by the system when the process ends.
+// The descriptor that holds the run's lock; the system releases it with the process too.
 int g_run_lock_fd = -1;
 
 }  // namespace
@@ -68,6 +68,12 @@ RunLock platform_lock_run(const char* path) {
     }
     g_run_lock_fd = fd;
     return RUN_LOCK_TAKEN;
+}
+
+void platform_unlock_run() {
+    if (g_run_lock_fd < 0) return;
+    close(g_run_lock_fd);   // the lock goes with the descriptor
+    g_run_lock_fd = -1;
 }
 
 void platform_begin_work() {}

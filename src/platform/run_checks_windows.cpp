@@ -9,7 +9,7 @@
 
 namespace {
 
-// The handle that holds the run's lock; released by the system when the process ends.
+// The handle that holds the run's lock; the system releases it with the process too.
 HANDLE g_run_lock = INVALID_HANDLE_VALUE;
 
 // The lock is one byte far past the end of any disc image: no program ever reads there, so
@@ -70,6 +70,12 @@ RunLock platform_lock_run(const char* path) {
     }
     g_run_lock = file;
     return RUN_LOCK_TAKEN;
+}
+
+void platform_unlock_run() {
+    if (g_run_lock == INVALID_HANDLE_VALUE) return;
+    CloseHandle(g_run_lock);   // the lock goes with the handle
+    g_run_lock = INVALID_HANDLE_VALUE;
 }
 
 bool platform_file_held(const char* path) {
