@@ -17,20 +17,51 @@ constexpr char PATCH_EXTENSION[] = "xdelta";
 
 static_assert(SEARCH_DIRECTORY_BUFFER >= PATH_BUFFER_SIZE, "the walk must reach the folder of any path the run keeps");
 
-// The next file with `extension` whose path is within the limit; longer ones are passed
-// over, as a file of that name could not be patched.
-bool next_file_within_limit(char (&path)[PATH_BUFFER_SIZE], const char* extension) {
-    while (find_next_file(path, sizeof path, extension) == 1) {
-        if (path_within_limit(path)) return true;
+// The next file with `extension` whose path is within the limit. A longer one is passed
+// over, as a file of that name could not be patched; the first that `worth_naming` accepts
+// is kept in `passed_over`, as messages show it, to be named if nothing is found.
+bool next_file_within_limit(PatchJob& job, char (&path)[PATH_BUFFER_SIZE], const char* extension,
+                            char (&passed_over)[PASSED_OVER_CAPACITY], bool (*worth_naming)(const PatchJob&, const char*)) {
+    char found[PASSED_OVER_CAPACITY];
+    while (find_next_file(found, sizeof found, extension) == 1) {
+        if (path_within_limit(found)) {
+            std::memcpy(path, found, std::strlen(found) + 1);
+            return true;
+        }
+        if (passed_over[0] == '\0' && worth_naming(job, found)) {
+            std::memcpy(passed_over, found, sizeof passed_over);
+            drop_path_prefix(passed_over, std::strlen(job.start_folder));
+        }
     }
     return false;
+}
+
+bool any_image(const PatchJob&, const char*) { return true; }
+
+bool patch_of_the_release(const PatchJob& job, const char* path) {
+    char name[PASSED_OVER_CAPACITY];
+    std::memcpy(name, path, sizeof name);
+    strip_directories(name);
+    return std::strncmp(name, job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX, PATCH_PREFIX_LENGTH) == 0;
+}
+
+// Nothing was found: say why where the program can tell.
+void explain_image_not_found(const PatchJob& job) {
+    char temporary[PATH_BUFFER_SIZE];
+    if (job.passed_over_image[0] != '\0') {
+        print_path_too_long(job.passed_over_image);
+    } else if (platform_temporary_folder(temporary, sizeof temporary) &&
+               path_is_within(job.start_folder, temporary)) {
+        // Explorer runs a program opened inside a zip from a copy in the temporary folder.
+        print_in_temporary_folder(job.start_folder);
+    }
 }
 
 // Finds the first image below the start folder that is a known release. Prints the
 // detection message, or the failure message, and says whether the run goes on.
 bool find_and_identify_image(PatchJob& job) {
     const std::size_t start_length = std::strlen(job.start_folder);
-    while (next_file_within_limit(job.image_path, IMAGE_EXTENSION)) {
+    while (next_file_within_limit(job, job.image_path, IMAGE_EXTENSION, job.passed_over_image, any_image)) {
         std::memcpy(job.display_path, job.image_path, sizeof job.display_path);
         drop_path_prefix(job.display_path, start_length);
 
@@ -51,6 +82,7 @@ bool find_and_identify_image(PatchJob& job) {
         }
     }
     print_image_not_found();
+    explain_image_not_found(job);
     return false;
 }
 
@@ -64,10 +96,12 @@ void finish_image_search(PatchJob& job) {
 // Leaves the current directory in the chosen patch's folder and its base name in
 // patch_path.
 bool choose_patch(PatchJob& job) {
-    const char* prefix = job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX;
-    while (next_file_within_limit(job.patch_path, PATCH_EXTENSION)) {
+    while (next_file_within_limit(job, job.patch_path, PATCH_EXTENSION, job.passed_over_patch, patch_of_the_release)) {
+        std::memcpy(job.patch_display_path, job.patch_path, sizeof job.patch_display_path);
+        drop_path_prefix(job.patch_display_path, std::strlen(job.start_folder));
         strip_directories(job.patch_path);
-        if (std::strncmp(job.patch_path, prefix, PATCH_PREFIX_LENGTH) == 0) {
+        if (std::strncmp(job.patch_path, job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX, PATCH_PREFIX_LENGTH) ==
+            0) {
             return true;
         }
     }
@@ -76,6 +110,7 @@ bool choose_patch(PatchJob& job) {
     } else {
         print_eu_patch_missing();
     }
+    if (job.passed_over_patch[0] != '\0') print_path_too_long(job.passed_over_patch);
     return false;
 }
 
@@ -95,12 +130,14 @@ void find_and_patch_image() {
     job.temp_fd = -1;
 
     platform_install_interrupt_handler();
+    platform_begin_work();
     print_banner();
     // A start folder that cannot be read, or is longer than the limit, holds no image
     // whose path the run could keep.
     if (platform_get_current_directory(job.start_folder, sizeof job.start_folder) == 0 ||
         !path_within_limit(job.start_folder)) {
         print_image_not_found();
+        platform_end_work();
         wait_for_key();
         return;
     }
@@ -109,9 +146,11 @@ void find_and_patch_image() {
         if (choose_patch(job)) {
             run_patching(job);
             if (platform_interrupted()) {
+                platform_end_work();
                 return;  // the player asked to stop: no prompt to answer
             }
         }
     }
+    platform_end_work();
     wait_for_key();
 }

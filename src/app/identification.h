@@ -13,6 +13,9 @@ inline constexpr std::uint32_t BOOT_PATH_LENGTH = 22;  // 21 characters and a ze
 inline constexpr char US_BOOT_PATH[BOOT_PATH_LENGTH + 1] = "cdrom0:\\SXUS_907.31;1";
 inline constexpr char EU_BOOT_PATH[BOOT_PATH_LENGTH + 1] = "cdrom0:\\SXES_608.42;1";
 inline constexpr std::uint8_t US_MARKER[4] = {0x82, 0x62, 0x82, 0x81};
+// The CRC-32 of the dumps the patches are made for (the messages quote them too).
+inline constexpr std::uint32_t US_IMAGE_CRC32 = 0xECD1E5BD;
+inline constexpr std::uint32_t EU_IMAGE_CRC32 = 0x355F1080;
 
 inline constexpr std::size_t PATCH_PREFIX_LENGTH = 16;
 inline constexpr char US_PATCH_PREFIX[] = "OV1_Patch_US-FR_";

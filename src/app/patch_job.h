@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fs/file_search.h"
 #include "rebuild/rebuild_script.h"
 #include "text/utf8.h"
 
@@ -17,6 +18,8 @@ inline constexpr std::size_t MAX_PATH_UNITS = 254;
 inline constexpr std::size_t PATH_BUFFER_SIZE = MAX_PATH_UNITS * MAX_UTF8_BYTES_PER_UNIT + 1;
 
 inline bool path_within_limit(const char* path) { return utf16_units(path) <= MAX_PATH_UNITS; }
+// Room for any path the search can hand back: its folder and one listed name.
+inline constexpr std::size_t PASSED_OVER_CAPACITY = SEARCH_DIRECTORY_BUFFER + LISTING_NAME_CAPACITY;
 
 inline constexpr std::uint32_t PROGRESS_TOTAL = 2620872704u;
 inline constexpr std::uint64_t US_IMAGE_SIZE = 2599682048u;
@@ -35,5 +38,10 @@ struct PatchJob {
     char part_path[PATH_BUFFER_SIZE];   // the output while it is written
     char temp_path[PATH_BUFFER_SIZE];
     char display_path[PATH_BUFFER_SIZE];
+    char patch_display_path[PATH_BUFFER_SIZE];   // the chosen patch, as messages show it
     char start_folder[PATH_BUFFER_SIZE];
+    // The first image, and the first patch of the release's name, passed over because their
+    // paths are too long, as messages show them; empty when none was.
+    char passed_over_image[PASSED_OVER_CAPACITY];
+    char passed_over_patch[PASSED_OVER_CAPACITY];
 };

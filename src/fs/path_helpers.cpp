@@ -10,6 +10,18 @@ namespace {
 // Windows takes both slashes; elsewhere a backslash is an ordinary name character.
 bool is_separator(char c) { return c == PATH_SEPARATOR || c == '/'; }
 
+// Windows compares names without regard to the case of their letters; a separator matches
+// either separator.
+bool same_name_character(char a, char b) {
+    if (is_separator(a) && is_separator(b)) return true;
+#ifdef _WIN32
+    const auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    return fold(a) == fold(b);
+#else
+    return a == b;
+#endif
+}
+
 // Position of the last separator at or after `from`, or `length` when there is none.
 std::size_t last_separator(const char* text, std::size_t length, std::size_t from) {
     std::size_t found = length;
@@ -77,4 +89,14 @@ bool replace_path_ending(char* out, std::size_t capacity, const char* path, std:
     std::memmove(out, path, stem);
     std::memmove(out + stem, ending, ending_length + 1);
     return true;
+}
+
+bool path_is_within(const char* path, const char* folder) {
+    std::size_t length = std::strlen(folder);
+    while (length > 0 && is_separator(folder[length - 1])) --length;
+    if (length == 0) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (!same_name_character(path[i], folder[i])) return false;
+    }
+    return path[length] == '\0' || is_separator(path[length]);
 }

@@ -28,3 +28,7 @@ bool join_path(char* out, std::size_t capacity, const char* folder, const char* 
 // name of a file beside `path`). Returns false, leaving `out` an empty string, when
 // `path` has n characters or fewer or the result does not fit in `capacity` bytes.
 bool replace_path_ending(char* out, std::size_t capacity, const char* path, std::size_t n, const char* ending);
+
+// Whether `path` is `folder` or lies below it, compared as this system compares names
+// (letters A to Z in any case on Windows). `folder` may end with a separator.
+bool path_is_within(const char* path, const char* folder);

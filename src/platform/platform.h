@@ -109,8 +109,10 @@ void platform_forget_failure();
 // holds it, when there is no such file, and where an open file never stops its
 // deletion or replacement (Linux).
 bool platform_file_held(const char* path);
-// The size of the file named `path` itself (a link is not followed and counts 0); -1
-// when nothing has that name or it is a folder.
+// The size of the file named `path` itself (a link is not followed and counts 0);
+// ENTRY_NONE when nothing has that name, ENTRY_FOLDER when a folder has it.
+inline constexpr std::int64_t ENTRY_NONE = -1;
+inline constexpr std::int64_t ENTRY_FOLDER = -2;
 std::int64_t platform_entry_size(const char* path);
 // Bytes this user may still write on the volume that holds `path`; -1 when unknown.
 std::int64_t platform_free_space(const char* path);

@@ -214,7 +214,8 @@ std::int64_t platform_file_length(int fd) {
 // program must only ever delete files. unlink removes a link itself, never its target.
 int platform_remove(const char* path) {
     const int removed = ::unlink(path);
-    if (removed != 0) record_file_failure(failure_from_errno(errno));
+    // Nothing to remove is no failure.
+    if (removed != 0 && errno != ENOENT) record_file_failure(failure_from_errno(errno));
     return removed;
 }
 

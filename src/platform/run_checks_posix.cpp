@@ -24,7 +24,8 @@ bool platform_file_held(const char*) { return false; }
 
 std::int64_t platform_entry_size(const char* path) {
     struct stat status {};
-    if (lstat(path, &status) != 0 || S_ISDIR(status.st_mode)) return -1;
+    if (lstat(path, &status) != 0) return ENTRY_NONE;
+    if (S_ISDIR(status.st_mode)) return ENTRY_FOLDER;
     return S_ISREG(status.st_mode) ? static_cast<std::int64_t>(status.st_size) : 0;
 }
 

@@ -23,9 +23,10 @@ std::int64_t platform_entry_size(const char* path) {
     WideName wide;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     // The attributes of the entry itself: a link is not followed.
-    if (!to_wide_name(path, &wide) || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) return -1;
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
+    if (!to_wide_name(path, &wide) || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) return ENTRY_NONE;
+    // A folder link is removed like a file link; only a real folder is in the way.
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return 0;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ENTRY_FOLDER;
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 

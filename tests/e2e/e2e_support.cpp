@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -58,6 +59,8 @@ RunOptions patcher_in(const fs::path& folder, const std::string& fault) {
     // The sanitizer build must report an allocation it cannot make as a failure, as the C library does.
     options.environment.push_back({"ASAN_OPTIONS", "allocator_may_return_null=1"});
     if (!fault.empty()) options.environment.push_back({"ORV_FAULT", fault});
+    // Players do not start the program in the system's temporary folder, where the tests run.
+    options.environment.push_back({"TMPDIR", "/nonexistent-temporary-folder"});
     return options;
 }
 
@@ -148,6 +151,10 @@ ProgramRun run_program(const RunOptions& options) {
             run.output.find(options.signal_when) != std::string::npos) {
             kill(pid, options.signal_number);
             run.signal_sent = true;
+            if (options.signal_number == SIGSTOP && options.while_stopped) {
+                options.while_stopped();
+                kill(pid, SIGCONT);
+            }
         }
         // Typed once the prompt shows and the terminal no longer echoes (Wine's console turns
         // echo off only as it starts to read).
@@ -191,7 +198,7 @@ namespace {
 
 // The letters the tests use that code page 850 has: its byte, then the UTF-8 letter.
 const std::pair<char, std::string> LETTERS[] = {{'\x82', "é"}, {'\x85', "à"}, {'\x87', "ç"}, {'\x88', "ê"},
-                                                {'\x8A', "è"}, {'\x96', "û"}, {'\x90', "É"}};
+                                                {'\x8A', "è"}, {'\x96', "û"}, {'\x90', "É"}, {'\x93', "ô"}, {'\x97', "ù"}};
 
 bool code_page_850_shown() { return running_windows_program() && !expect_terminal_view; }
 
@@ -300,11 +307,76 @@ std::vector<BytesAt> us_identity() {
     return {{13093328, std::string("cdrom0:\\SXUS_907.31;1", 21) + '\0'}, {14500752, "\x82\x62\x82\x81"}};
 }
 
-void make_us_image(const fs::path& path) {
+namespace {
+
+// The CRC-32 of `length` zero bytes, doubling its way up.
+uLong zeros_crc32(std::uint64_t length) {
+    const unsigned char zero = 0;
+    uLong result = crc32(0, nullptr, 0);
+    uLong power = crc32(0, &zero, 1);   // of 2^bit zeros
+    for (std::uint64_t bit_length = 1; length != 0; length >>= 1, bit_length <<= 1) {
+        if (length & 1) result = crc32_combine(result, power, static_cast<z_off_t>(bit_length));
+        power = crc32_combine(power, power, static_cast<z_off_t>(bit_length));
+    }
+    return result;
+}
+
+// The four bytes whose CRC-32 is `wanted`: the CRC of four bytes is an affine map of their
+// 32 bits, solved by Gaussian elimination.
+std::string four_bytes_with_crc32(std::uint32_t wanted) {
+    const auto crc_of = [](std::uint32_t bits) {
+        const unsigned char bytes[4] = {static_cast<unsigned char>(bits), static_cast<unsigned char>(bits >> 8),
+                                        static_cast<unsigned char>(bits >> 16), static_cast<unsigned char>(bits >> 24)};
+        return static_cast<std::uint32_t>(crc32(0, bytes, 4));
+    };
+    // Rows: the image of each input bit, with that bit alongside to read the solution off.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> rows;
+    for (int bit = 0; bit < 32; ++bit) rows.push_back({crc_of(1u << bit) ^ crc_of(0), 1u << bit});
+    std::uint32_t target = wanted ^ crc_of(0), solution = 0;
+    for (int bit = 0; bit < 32; ++bit) {
+        const auto pivot = std::find_if(rows.begin() + bit, rows.end(), [&](auto& row) { return row.first >> bit & 1; });
+        if (pivot == rows.end()) throw std::logic_error("the CRC of four bytes is not invertible");
+        std::swap(rows[bit], *pivot);
+        for (std::size_t other = 0; other < rows.size(); ++other) {
+            if (other != static_cast<std::size_t>(bit) && (rows[other].first >> bit & 1)) {
+                rows[other].first ^= rows[bit].first;
+                rows[other].second ^= rows[bit].second;
+            }
+        }
+    }
+    for (int bit = 0; bit < 32; ++bit) {
+        if (target >> bit & 1) solution ^= rows[bit].second;
+    }
+    return std::string{static_cast<char>(solution), static_cast<char>(solution >> 8), static_cast<char>(solution >> 16),
+                       static_cast<char>(solution >> 24)};
+}
+
+}  // namespace
+
+std::uint32_t sparse_crc32(std::uint64_t size, std::vector<BytesAt> patches) {
+    std::sort(patches.begin(), patches.end(), [](auto& a, auto& b) { return a.offset < b.offset; });
+    uLong crc = crc32(0, nullptr, 0);
+    std::uint64_t at = 0;
+    for (const BytesAt& patch : patches) {
+        crc = crc32_combine(crc, zeros_crc32(patch.offset - at), static_cast<z_off_t>(patch.offset - at));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(patch.bytes.data()), static_cast<uInt>(patch.bytes.size()));
+        at = patch.offset + patch.bytes.size();
+    }
+    return static_cast<std::uint32_t>(crc32_combine(crc, zeros_crc32(size - at), static_cast<z_off_t>(size - at)));
+}
+
+std::vector<BytesAt> us_image_contents(std::optional<std::uint32_t> crc) {
     std::vector<BytesAt> at = us_identity();
     for (int region = 0; region < 2; ++region) at.push_back({US_REGIONS[region], region_bytes(region)});
-    make_sparse_file(path, US_SIZE, at);
+    if (crc) {
+        // CRC(A + X) = CRC(A) moved past four bytes, xor CRC(X).
+        const uLong moved = crc32_combine(sparse_crc32(US_SIZE - 4, at), 0, 4);
+        at.push_back({US_SIZE - 4, four_bytes_with_crc32(*crc ^ static_cast<std::uint32_t>(moved))});
+    }
+    return at;
 }
+
+void make_us_image(const fs::path& path) { make_sparse_file(path, US_SIZE, us_image_contents()); }
 
 void make_eu_image(const fs::path& path) {
     make_sparse_file(path, EU_SIZE, {{12693144, std::string("cdrom0:\\SXES_608.42;1", 21) + '\0'}});

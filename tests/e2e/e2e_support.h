@@ -7,7 +7,9 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +36,8 @@ struct RunOptions {
     bool output_closed = false;             // standard output: a pipe whose reader has gone
     std::string signal_when;                // send `signal_number` once the output holds this text
     int signal_number = SIGINT;
+    // With SIGSTOP: done while the program is stopped, which then goes on (SIGCONT).
+    std::function<void()> while_stopped;
     // Standard input and output: a pseudo-terminal (Wine makes a console of it), on which
     // `terminal_key` is typed once the closing prompt shows without echo.
     bool terminal = false;
@@ -100,6 +104,12 @@ std::vector<BytesAt> us_identity();
 // The US image, with pseudo-random bytes in two regions (one above 2^31) for small_us_patch.
 void make_us_image(const std::filesystem::path& path);
 void make_eu_image(const std::filesystem::path& path);
+
+// The CRC-32 of a sparse file of `size` bytes holding `patches` (which must not overlap).
+std::uint32_t sparse_crc32(std::uint64_t size, std::vector<BytesAt> patches);
+// What make_us_image writes, with its last four bytes (which identification does not read)
+// chosen so that the image's CRC-32 is `crc` when one is given.
+std::vector<BytesAt> us_image_contents(std::optional<std::uint32_t> crc = std::nullopt);
 
 // Five windows that copy from both regions of make_us_image across source blocks, add and
 // run bytes, each with its checksum (wrong in `bad_checksum_window` when >= 0).

@@ -22,16 +22,19 @@ namespace {
 
 // SOURCELESS: a patch of new bytes alone, which applies to the European intermediate image too.
 // LONG_PATCH: 96 MiB of output, long enough to be stopped half-way.
+// US_RIGHT_CRC: the US image with the CRC32 of the real dump. FULL_OUTPUT: an old output of the patched size.
 enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER,
-               NO_TERMINATOR, US_PLUS_4G, SOURCELESS };
+               NO_TERMINATOR, US_PLUS_4G, SOURCELESS, US_RIGHT_CRC, FULL_OUTPUT };
 enum After { GONE, OUTPUT };   // deleted, or the patched image
 // A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
 // European run early; a US run closes its output fifth, last). KILLED: killed with SIGKILL half-way,
 // then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by
-// 'x' or Ctrl+C.
+// 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN: stopped at its
+// first progress line while the same program runs once more in the same folder (SECOND_RUN_OUTPUT).
+// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
-                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, SHRINK_IMAGE,
-                   REMOVE_PATCH, REMOVE_IMAGE };
+                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY,
+                   SECOND_RUN, IN_TEMPORARY_FOLDER, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
 const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
     {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
 enum Where { BOTH, NATIVE, WINE };
@@ -56,8 +59,10 @@ struct Scene {
     Where where = BOTH;
     std::string start = "";   // the folder the program starts in, below the scene's
     std::vector<Order> order = {};
+    std::string free_space = "";   // bytes the volume has free, as the fault-injection program sees it
 };
 
+constexpr std::uint32_t US_DUMP_CRC = 0xECD1E5BD;   // the real US dump's CRC32
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
 // As many progress lines as the rebuild's steps write, from 0 to 50 %.
 const std::string REBUILD_LINES = "<the rebuild's progress lines>";
@@ -85,6 +90,8 @@ void make(const fs::path& path, const File& file, std::string* expected) {
     Bytes patch;
     switch (file.content) {
         case US: return make_us_image(path);
+        case US_RIGHT_CRC: return make_sparse_file(path, US_SIZE, us_image_contents(US_DUMP_CRC));
+        case FULL_OUTPUT: return make_sparse_file(path, 2620872704u, {});
         case EU: return make_eu_image(path);
         case PATCH: return write_file(path, small_us_patch(expected));
         case LONG_PATCH: return write_file(path, long_patch(expected));
@@ -130,14 +137,26 @@ std::string path_of_units(const fs::path& folder, std::size_t units, const std::
 
 std::string patched(const std::string& image) { return image.substr(0, image.size() - 4) + OUTPUT_SUFFIX; }
 
+std::string hex(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+// The lines of the CRC32 computation over a whole image: 0 to 100 %, each once.
+std::string crc_lines() {
+    std::string lines;
+    for (int percent = 0; percent <= 100; ++percent) lines += "Calcul du CRC32 : " + std::to_string(percent) + " %\r";
+    return lines;
+}
+
 std::string us_start(const std::string& image = "game.iso") { return banner() + us_detected(image) + patching(); }
-std::string us_failed() { return us_start() + patch_failed() + press_key(); }
+std::string us_failed(const std::string& reason = "") { return us_start() + patch_failed() + reason + press_key(); }
 std::string succeeded(const std::string& image, const std::string& output) {
     return us_start(image) + patch_succeeded(output) + press_key();
 }
-std::string no_patch(const std::string& image, bool european = false) {
+std::string no_patch(const std::string& image, bool european = false, const std::string& reason = "") {
     return banner() + (european ? eu_detected(image) + eu_patch_missing() : us_detected(image) + us_patch_missing()) +
-           press_key();
+           reason + press_key();
 }
 
 std::vector<Scene> scenes(const fs::path& folder) {
@@ -149,10 +168,10 @@ std::vector<Scene> scenes(const fs::path& folder) {
     const std::string accented = "Mes Jeux été/", in_sub = "sous dossier/Orvélia";
     const std::string latin1 = "caf\xE9/x \xE9";
     const std::string not_found = banner() + image_not_found() + press_key();
-    const std::string temp_refused =
-        banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key();
-    const std::string rebuild_failed =
-        banner() + eu_detected("game.iso") + patching() + progress(0) + patch_failed() + press_key();
+    const std::string eu_start = banner() + eu_detected("game.iso") + patching();
+    const std::string temp_refused = eu_start + temp_create_failed() + press_key();
+    const std::string rebuild_failed = eu_start + progress(0) + patch_failed() + write_failed("game_temp.iso") + press_key();
+    const std::string patch_too_deep = path_of_units(folder, 255, "/" + US_PATCH);
     // Names in any letters in every part of both paths (the patch's prefix as it must be).
     const std::string french = "Jeux vidéo/Éric/Orvelia été.iso", other = "Игры/オルヴェリア 🎮.iso";
     const std::string european = "Jeux vidéo 🎮/Орвелия ゲーム.iso";
@@ -160,6 +179,7 @@ std::vector<Scene> scenes(const fs::path& folder) {
     // writes (the image's with the longest suffix it adds in place of ".iso": the part file's).
     const std::size_t output_room = 254 + 4 - LONGEST_SUFFIX_LENGTH;
     const std::string image_at_limit = path_of_units(folder, 254, ".iso");
+    const std::string image_past_limit = path_of_units(folder, 255, ".iso");
     const std::string output_at_limit = path_of_units(folder, output_room, ".iso");
     const std::string output_past_limit = path_of_units(folder, output_room + 1, ".iso");
     // A Windows console seen through a terminal shows the exact letters (Wine's terminal
@@ -184,29 +204,65 @@ std::vector<Scene> scenes(const fs::path& folder) {
           {"short/game.iso", EU}}, no_patch("short/game.iso", true), {}, NONE, BOTH, "",
          {{std::string(120, 'd'), "short", true}}},
         {"PatchPrefixIsCaseSensitive", {us, {"ov1_patch_us-fr_v2.xdelta", TEXT, "x"}}, no_patch("game.iso"), {}},
-        {"PatchExtensionIsNot", {us, {"patches/OV1_Patch_US-FR_v2.XDELTA", TEXT, "not a patch"}}, us_failed(), {}},
+        {"PatchExtensionIsNot", {us, {"patches/OV1_Patch_US-FR_v2.XDELTA", TEXT, "not a patch"}},
+         us_failed(patch_damaged("patches/OV1_Patch_US-FR_v2.XDELTA")), {}},
+        {"PatchPathPastTheLimit", {us, {patch_too_deep, PATCH}}, no_patch("game.iso", false, path_too_long(patch_too_deep)),
+         {}},
         {"Success", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}},
-        {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, old_output}, us_start() + crc_failed("game.iso") + press_key(),
+        // A checksum failure tells a bad dump (its CRC32 is not the expected one) from a bad patch.
+        {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, old_output},
+         us_start() + crc_lines() + crc_failed("game.iso") +
+             crc_found("game.iso", hex(sparse_crc32(US_SIZE, us_image_contents())), hex(US_DUMP_CRC)) + press_key(),
          {{"game_patched.iso", GONE}}},
-        {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(), {{"game_patched.iso", GONE}}},
+        {"ChecksumFailureWithTheRightDump", {{"game.iso", US_RIGHT_CRC}, {US_PATCH, BAD_CRC}},
+         us_start() + crc_lines() + patch_not_for_image(US_PATCH) + crc_found("game.iso", hex(US_DUMP_CRC), hex(US_DUMP_CRC)) +
+             press_key(), {}},
+        {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(patch_damaged(US_PATCH)),
+         {{"game_patched.iso", GONE}}},
         // A patch that ends inside its file header, or right after it, holds no window: no success.
-        {"PatchCutInItsHeader", {us, {US_PATCH, TEXT, "ab"}, old_output}, us_failed(), {{"game_patched.iso", GONE}}},
-        {"PatchOfAHeaderAlone", {us, {US_PATCH, TEXT, std::string("\xD6\xC3\xC4\0\0", 5)}, old_output}, us_failed(),
+        {"PatchCutInItsHeader", {us, {US_PATCH, TEXT, "ab"}, old_output}, us_failed(patch_damaged(US_PATCH)),
          {{"game_patched.iso", GONE}}},
-        {"FolderNamedLikeTheOutputStays", {us, patch, {"game_patched.iso", FOLDER}}, us_failed(), {}},
+        {"PatchOfAHeaderAlone", {us, {US_PATCH, TEXT, std::string("\xD6\xC3\xC4\0\0", 5)}, old_output},
+         us_failed(patch_damaged(US_PATCH)), {{"game_patched.iso", GONE}}},
+        {"FolderNamedLikeTheOutputStays", {us, patch, {"game_patched.iso", FOLDER}},
+         us_failed(folder_in_the_way("game_patched.iso")), {}},
+        // Too little room is found before anything is written; what the run deletes counts as room.
+        {"NoRoomForTheUsOutput", {us, patch, old_output}, us_failed(no_space("game.iso", "2,7", "2,6")), {}, NONE, BOTH,
+         "", {}, "2620872700"},
+        {"RoomOfAnOldOutputIsEnough", {us, patch, {"game_patched.iso", FULL_OUTPUT}},
+         succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}, NONE, BOTH, "", {}, "0"},
+        {"NoRoomOnTheEuropeanPath", {eu, eu_patch}, eu_start + patch_failed() + no_space("game.iso", "5,3", "5,2") +
+         press_key(), {}, NONE, BOTH, "", {}, "5220554751"},
+        // One run per image: a second one started while the first writes touches nothing of it.
+        {"SecondRunOnAUsImage", {us, {US_PATCH, LONG_PATCH}},
+         us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
+         {{"game_patched.iso", OUTPUT}}, SECOND_RUN},
+        {"SecondRunOnAEuropeanImage", {eu, {EU_PATCH, SOURCELESS}},
+         eu_start + REBUILD_LINES + progress(50) + patch_succeeded("game_patched.iso") + press_key(),
+         {{"game_patched.iso", OUTPUT}}, SECOND_RUN},
+        {"ImageInAFolderWithoutWriteAccess", {{"ro/game.iso", US}, {"ro/" + US_PATCH, PATCH}},
+         us_start("ro/game.iso") + patch_failed() + cannot_write_here((folder / "ro").string()) + press_key(), {},
+         READ_ONLY, NATIVE},
+        {"StartedFromTheTemporaryFolder", {{"Temp1_Orvelia.zip/LISEZMOI.txt", TEXT, "x"}},
+         banner() + image_not_found() + in_temporary_folder((folder / "Temp1_Orvelia.zip").string()) + press_key(), {},
+         IN_TEMPORARY_FOLDER, NATIVE, "Temp1_Orvelia.zip"},
         // The output appears only whole and on the disk: every failure on the way leaves nothing, and a
         // run killed half-way leaves no output (only its part file, which the next run replaces).
-        {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, FLUSH_FAILS},
-        {"RenameFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, RENAME_FAILS},
-        {"OutputCloseFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, OUTPUT_CLOSE_FAILS},
+        {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
+         FLUSH_FAILS},
+        // A finished image that cannot take its name is kept under the part file's.
+        {"RenameFails", {us, patch, old_output}, us_start() + output_kept("game_patched.iso", part) + press_key(),
+         {{"game_patched.iso", GONE}, {part, OUTPUT}}, RENAME_FAILS},
+        {"OutputCloseFails", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
+         OUTPUT_CLOSE_FAILS},
         {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
          us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
          {{"game_patched.iso", OUTPUT}}, KILLED},
         // The part file's name is the program's own, like the intermediate image's. Links made from
         // Linux are native only: Wine follows them on every deletion and cannot see a dangling one.
-        {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(), {}},
+        {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(folder_in_the_way(part)), {}},
         {"PartNameIsAFolderOnTheEuropeanPath", {eu, eu_patch, {part, FOLDER}, old_output},
-         banner() + eu_detected("game.iso") + patching() + patch_failed() + press_key(), {}},
+         eu_start + patch_failed() + folder_in_the_way(part) + press_key(), {}},
         {"PartNameIsALeftoverFile", {us, patch, {part, TEXT, "left"}}, succeeded("game.iso", "game_patched.iso"),
          {{part, GONE}, {"game_patched.iso", OUTPUT}}},
         {"PartNameIsALinkToTheImage", {us, patch, {part, LINK, "game.iso"}},
@@ -242,13 +298,14 @@ std::vector<Scene> scenes(const fs::path& folder) {
          banner() + eu_detected(european) + patching() + REBUILD_LINES + progress(50) +
              patch_succeeded(patched(european)) + press_key(),
          {{patched(european), OUTPUT}}},
-        {"ImagePathAtTheLimit", {{image_at_limit, US}, patch}, us_start(image_at_limit) + patch_failed() + press_key(),
-         {}},
-        {"ImagePathPastTheLimit", {{path_of_units(folder, 255, ".iso"), US}, patch}, not_found, {}},
+        {"ImagePathAtTheLimit", {{image_at_limit, US}, patch},
+         us_start(image_at_limit) + patch_failed() + names_too_long(image_at_limit) + press_key(), {}},
+        {"ImagePathPastTheLimit", {{image_past_limit, US}, patch},
+         banner() + image_not_found() + path_too_long(image_past_limit) + press_key(), {}},
         {"WrittenNamesAtTheLimit", {{output_at_limit, US}, patch}, succeeded(output_at_limit, patched(output_at_limit)),
          {{patched(output_at_limit), OUTPUT}}},
         {"WrittenNamesPastTheLimit", {{output_past_limit, US}, patch},
-         us_start(output_past_limit) + patch_failed() + press_key(), {}},
+         us_start(output_past_limit) + patch_failed() + names_too_long(output_past_limit) + press_key(), {}},
         {"ImageOnlyThroughAFolderLink", {{"elsewhere/game.iso", US}, {"start/link", LINK, "../elsewhere"}}, not_found,
          {}, NONE, BOTH, "start"},
         {"LinkLoops", {{"loops/self", LINK, "."}, {"loops/parent", LINK, ".."}, {"loops/start", LINK, folder.string()},
@@ -376,7 +433,9 @@ TEST_P(PlayerScene, Run) {
         GTEST_SKIP() << "needs Linux names, links or the process";
     }
     if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program has drive roots";
-    if (scene.disturbance == AS_NOBODY && geteuid() != 0) GTEST_SKIP() << "needs root to run the program as nobody";
+    if ((scene.disturbance == AS_NOBODY || scene.disturbance == READ_ONLY) && geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as nobody";
+    }
     std::string expected;
     std::vector<std::unique_ptr<FileGuard>> guards;
     for (const File& file : scene.files) make(folder.path / file.path, file, &expected);
@@ -392,8 +451,9 @@ TEST_P(PlayerScene, Run) {
     }
     RunOptions options = patcher_in(folder.path / scene.start);
     TempFolder reachable;   // for `nobody`, who cannot enter a private checkout
-    if (scene.disturbance == AS_NOBODY) {
-        lock_folders_around(folder.path, "open");
+    if (scene.disturbance == AS_NOBODY || scene.disturbance == READ_ONLY) {
+        if (scene.disturbance == AS_NOBODY) lock_folders_around(folder.path, "open");
+        if (scene.disturbance == READ_ONLY) fs::permissions(folder.path / "ro", fs::perms(0555));
         fs::permissions(folder.path, fs::perms(0755));
         fs::permissions(reachable.path, fs::perms(0755));
         fs::copy_file(options.program, reachable.path / "patcher");
@@ -403,6 +463,17 @@ TEST_P(PlayerScene, Run) {
     if (FAULTS.contains(scene.disturbance)) {
         options = patcher_in(folder.path / scene.start, FAULTS.at(scene.disturbance));
         options.output_closed = scene.disturbance == CONSOLE_CLOSED;
+    }
+    if (!scene.free_space.empty()) {
+        options.program = patcher_setup().patcher_faults;
+        options.environment.push_back({"ORV_FAULT_FREE_SPACE", scene.free_space});
+    }
+    if (scene.disturbance == IN_TEMPORARY_FOLDER) options.environment.push_back({"TMPDIR", folder.path.string()});
+    std::string second_output;
+    if (scene.disturbance == SECOND_RUN) {
+        options.signal_when = progress(1);
+        options.signal_number = SIGSTOP;
+        options.while_stopped = [&] { second_output = run_program(patcher_in(folder.path)).output; };
     }
     if (scene.disturbance == CTRL_C_AT_PROMPT) {
         options.key_press = false;
@@ -450,6 +521,11 @@ TEST_P(PlayerScene, Run) {
     if (scene.disturbance == DRIVE_ROOT) fs::remove(drive);
     const std::string output = options.terminal ? terminal_text(run.output) : run.output;
     EXPECT_EQ(as_expected(output, scene.output), scene.output);
+    if (scene.disturbance == SECOND_RUN) {
+        const std::string image = scene.files[0].path;
+        EXPECT_EQ(second_output, banner() + (scene.files[0].content == EU ? eu_detected(image) : us_detected(image)) +
+                                     other_run(image) + press_key());
+    }
 
     std::set<std::string> expected_tree = before;
     for (const auto& [path, after] : scene.after) {
