@@ -9,13 +9,8 @@
 
 namespace {
 
-// The handle that holds the run's lock; the system releases it with the process too.
-HANDLE g_run_lock = INVALID_HANDLE_VALUE;
-
-// The lock is one byte far past the end of any disc image: no program ever reads there, so
-// it stops nobody's reads and only another run asking for it sees it.
-constexpr DWORD RUN_LOCK_OFFSET_LOW = 0xFFFFFFF0u;
-constexpr DWORD RUN_LOCK_OFFSET_HIGH = 0x3FFFFFFFu;
+// The named mutex that stands for the run's lock; the system releases it with the process too.
+HANDLE g_run_lock = nullptr;
 
 }  // namespace
 
@@ -55,28 +50,38 @@ bool platform_temporary_folder(char* buffer, std::uint32_t capacity) {
 }
 
 RunLock platform_lock_run(const char* path) {
-    if (g_run_lock != INVALID_HANDLE_VALUE) return RUN_LOCK_TAKEN;
+    if (g_run_lock != nullptr) return RUN_LOCK_TAKEN;
     WideName wide;
     if (!to_wide_name(path, &wide)) return RUN_LOCK_UNAVAILABLE;
-    const HANDLE file = CreateFileW(wide.text, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The file's identity, whatever name (a second hard link) it is reached by. The handle
+    // is closed at once: while a handle is open on the image, Windows could not remove a
+    // leftover that is a second name of it.
+    const HANDLE file = CreateFileW(wide.text, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return RUN_LOCK_UNAVAILABLE;
-    OVERLAPPED where{};
-    where.Offset = RUN_LOCK_OFFSET_LOW;
-    where.OffsetHigh = RUN_LOCK_OFFSET_HIGH;
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
-        const DWORD error = GetLastError();
-        CloseHandle(file);
-        return error == ERROR_LOCK_VIOLATION ? RUN_LOCK_HELD_ELSEWHERE : RUN_LOCK_UNAVAILABLE;
+    BY_HANDLE_FILE_INFORMATION identity{};
+    const bool known = GetFileInformationByHandle(file, &identity) != 0;
+    CloseHandle(file);
+    if (!known) return RUN_LOCK_UNAVAILABLE;
+    // A named mutex of the session: it exists as long as one run holds it.
+    wchar_t name[96];
+    std::swprintf(name, sizeof name / sizeof name[0], L"Local\\orvelia-patcher-%08lx-%08lx%08lx",
+                  static_cast<unsigned long>(identity.dwVolumeSerialNumber),
+                  static_cast<unsigned long>(identity.nFileIndexHigh), static_cast<unsigned long>(identity.nFileIndexLow));
+    const HANDLE lock = CreateMutexW(nullptr, FALSE, name);
+    if (lock == nullptr) return RUN_LOCK_UNAVAILABLE;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(lock);
+        return RUN_LOCK_HELD_ELSEWHERE;
     }
-    g_run_lock = file;
+    g_run_lock = lock;
     return RUN_LOCK_TAKEN;
 }
 
 void platform_unlock_run() {
-    if (g_run_lock == INVALID_HANDLE_VALUE) return;
-    CloseHandle(g_run_lock);   // the lock goes with the handle
-    g_run_lock = INVALID_HANDLE_VALUE;
+    if (g_run_lock == nullptr) return;
+    CloseHandle(g_run_lock);   // the mutex goes with its last handle
+    g_run_lock = nullptr;
 }
 
 bool platform_file_held(const char* path) {

@@ -59,8 +59,9 @@ RunOptions patcher_in(const fs::path& folder, const std::string& fault) {
     // The sanitizer build must report an allocation it cannot make as a failure, as the C library does.
     options.environment.push_back({"ASAN_OPTIONS", "allocator_may_return_null=1"});
     if (!fault.empty()) options.environment.push_back({"ORV_FAULT", fault});
-    // Players do not start the program in the system's temporary folder, where the tests run.
-    options.environment.push_back({"TMPDIR", "/nonexistent-temporary-folder"});
+    // Players do not start the program in the system's temporary folder, where the tests run
+    // (Wine's programs have a temporary folder of their own, which Wine's server needs TMPDIR for).
+    if (options.wine.empty()) options.environment.push_back({"TMPDIR", "/nonexistent-temporary-folder"});
     return options;
 }
 
