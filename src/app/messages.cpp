@@ -1,6 +1,6 @@
 #include "app/messages.h"
 
-#include "text/console_print.h"
+#include "platform/console_print.h"
 
 void print_banner() { console_print(msg_banner); }
 
