@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "text/console_print.h"
+#include "platform/console_print.h"
 
 void print_banner() { console_print(msg_banner); }
 

@@ -10,9 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "platform/console_input.h"
 #include "platform/fault_injection.h"
@@ -237,12 +237,20 @@ int sync_folder_of(const char* path) {
         errno = EIO;
         return -1;
     }
+    // A buffer of our own, not std::string: its throw helpers would link in the C++
+    // runtime's random device, which needs a newer C library than the one we promise.
+    char folder[PATH_MAX] = ".";
     const char* last_separator = std::strrchr(path, '/');
-    std::string folder = ".";
     if (last_separator != nullptr) {
-        folder.assign(path, last_separator == path ? 1 : static_cast<std::size_t>(last_separator - path));
+        const std::size_t length = last_separator == path ? 1 : static_cast<std::size_t>(last_separator - path);
+        if (length >= sizeof folder) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        std::memcpy(folder, path, length);
+        folder[length] = '\0';
     }
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -1;
     const int synced = sync_descriptor(fd);
     close(fd);

@@ -1,6 +1,6 @@
 #include "progress/progress_line.h"
 
-#include "text/console_print.h"
+#include "platform/console_print.h"
 
 // Each line goes out at once: it is the player's only sign of life during a long job.
 void print_rebuild_progress(double percentage) { console_print(msg_rebuild_progress, percentage); }

@@ -36,7 +36,8 @@ def check_program(name, command, folder, files):
         (folder / place).parent.mkdir()
         (folder / place).hardlink_to(files / source)
     patched = run(command, folder, b"\n")
-    check(f"{name}: patches the demo image", patched.returncode == 0 and b"avec succ" in patched.stdout, patched.stdout[-300:])
+    # Its exit status is always 0: only its text and its output tell the outcome.
+    check(f"{name}: patches the demo image", b"avec succ" in patched.stdout, patched.stdout[-300:])
     digest = run(["sha256sum", "Orvelia/Orvelia_patched.iso"], folder).stdout[:64].decode()
     check(f"{name}: the patched image is the one the patch makes", digest == (files / "expected.sha256").read_text().strip())
     (folder / "Orvelia/Orvelia_patched.iso").unlink(missing_ok=True)
@@ -95,8 +96,9 @@ def main():
               (windows / "LISEZMOI.txt").read_bytes() == b"\xef\xbb\xbf" + text.replace(b"\n", b"\r\n"))
         check("LISEZMOI.txt for Linux: UTF-8, LF", (linux / "LISEZMOI.txt").read_bytes() == text)
         needed = re.findall(r"\(NEEDED\).*\[(.*)\]", run(["readelf", "-d", "orvelia-patcher"], linux).stdout.decode())
+        # An empty list is no pass: a static or unreadable program shows none.
         check("linux: needs nothing beyond the C library",
-              set(needed) <= {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"}, needed)
+              "libc.so.6" in needed and set(needed) <= {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"}, needed)
         check_windows_details(windows / "orvelia-patcher.exe")
         check_program("linux", ["./orvelia-patcher"], linux, files)
         check_program("windows", [ROOT / "scripts/wine-run", "./orvelia-patcher.exe"], windows, files)

@@ -1,4 +1,4 @@
-#include "text/console_print.h"
+#include "platform/console_print.h"
 
 #include <cstdarg>
 #include <cstdio>
