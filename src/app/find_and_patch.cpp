@@ -80,6 +80,7 @@ bool choose_patch(PatchJob& job) {
 }
 
 void wait_for_key() {
+    platform_end_work();
     platform_prepare_for_key();
     print_press_key();
     platform_wait_for_key();
@@ -95,6 +96,7 @@ void find_and_patch_image() {
     job.temp_fd = -1;
 
     platform_install_interrupt_handler();
+    platform_begin_work();
     print_banner();
     // A start folder that cannot be read, or is longer than the limit, holds no image
     // whose path the run could keep.

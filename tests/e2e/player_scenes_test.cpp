@@ -24,16 +24,26 @@ namespace {
 // LONG_PATCH: 96 MiB of output, long enough to be stopped half-way.
 enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER,
                NO_TERMINATOR, US_PLUS_4G, SOURCELESS };
-enum After { GONE, OUTPUT };   // deleted, or the patched image
+enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and left, whatever it holds
 // A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
 // European run early; a US run closes its output fifth, last). KILLED: killed with SIGKILL half-way,
 // then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by
-// 'x' or Ctrl+C.
+// 'x' or Ctrl+C. ON_FAT: the fault-injection program answering as a FAT32 or exFAT volume. A disturbance
+// in HOLDS has hold-file.exe hold a file as HOLDS says while the program runs; CTRL_C_WHILE_HELD also
+// sends Ctrl+C at 3 %.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
-                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, SHRINK_IMAGE,
-                   REMOVE_PATCH, REMOVE_IMAGE };
+                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, ON_FAT, PART_HELD,
+                   CTRL_C_WHILE_HELD, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
 const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
     {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
+// The file, "none" or "delete" sharing, for how many seconds, and whether to wait for it to appear.
+struct Hold {
+    std::string path, sharing;
+    int seconds;
+    bool wait;
+};
+const std::map<Disturbance, Hold> HOLDS = {{PART_HELD, {"game_patched.iso.part", "none", 3, true}},
+    {CTRL_C_WHILE_HELD, {"game_patched.iso.part", "none", 20, true}}};
 enum Where { BOTH, NATIVE, WINE };
 
 struct File {
@@ -151,6 +161,10 @@ std::vector<Scene> scenes(const fs::path& folder) {
     const std::string not_found = banner() + image_not_found() + press_key();
     const std::string temp_refused =
         banner() + eu_detected("game.iso") + patching() + temp_create_failed() + press_key();
+    const std::string eu_success = banner() + eu_detected("game.iso") + patching() + REBUILD_LINES + progress(50) +
+                                   patch_succeeded("game_patched.iso") + press_key();
+    const std::string long_success =
+        us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key();
     const std::string rebuild_failed =
         banner() + eu_detected("game.iso") + patching() + progress(0) + patch_failed() + press_key();
     // Names in any letters in every part of both paths (the patch's prefix as it must be).
@@ -199,9 +213,20 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, FLUSH_FAILS},
         {"RenameFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, RENAME_FAILS},
         {"OutputCloseFails", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, OUTPUT_CLOSE_FAILS},
-        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
-         us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
-         {{"game_patched.iso", OUTPUT}}, KILLED},
+        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}},
+         KILLED},
+        // A virus scanner reads the part file as soon as it is closed: the run waits for it, then names it.
+        {"PartFileHeldForAMoment", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}},
+         PART_HELD, WINE},
+        // Ctrl+C stops the waiting at once: the held part file stays, there is no output.
+        {"CtrlCWhileThePartFileIsHeld", {us, {US_PATCH, LONG_PATCH}},
+         us_start() + progress(1) + progress(2) + progress(3) + patch_failed(), {{part, KEPT}}, CTRL_C_WHILE_HELD, WINE},
+        // USB sticks and SD cards: FAT32 and exFAT answer fewer questions, and the program's own files still go.
+        {"OnFatTheIntermediateImageGoes", {eu, {EU_PATCH, SOURCELESS}}, eu_success, {{"game_patched.iso", OUTPUT}},
+         ON_FAT, WINE},
+        {"OnFatLeftoversOfAKilledRunGo", {eu, {EU_PATCH, SOURCELESS}, {"game_temp.iso", TEXT, "left"},
+          {part, TEXT, "left"}}, eu_success, {{"game_temp.iso", GONE}, {part, GONE}, {"game_patched.iso", OUTPUT}},
+         ON_FAT, WINE},
         // The part file's name is the program's own, like the intermediate image's. Links made from
         // Linux are native only: Wine follows them on every deletion and cannot see a dangling one.
         {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(), {}},
@@ -375,7 +400,7 @@ TEST_P(PlayerScene, Run) {
     if (scene.where == NATIVE && running_windows_program()) {
         GTEST_SKIP() << "needs Linux names, links or the process";
     }
-    if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program has drive roots";
+    if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program shows this";
     if (scene.disturbance == AS_NOBODY && geteuid() != 0) GTEST_SKIP() << "needs root to run the program as nobody";
     std::string expected;
     std::vector<std::unique_ptr<FileGuard>> guards;
@@ -425,6 +450,19 @@ TEST_P(PlayerScene, Run) {
         options.program = "cmd";
         options.arguments = {"/c", std::string("cd /d K:\\ && Z:").append(patcher_setup().patcher)};
     }
+    if (scene.disturbance == ON_FAT) {
+        options.program = patcher_setup().patcher_faults;
+        options.environment.push_back({"ORV_FAULT_FILE_SYSTEM", "fat"});
+    }
+    std::unique_ptr<FileHolder> holder;
+    if (HOLDS.contains(scene.disturbance)) {
+        const Hold& hold = HOLDS.at(scene.disturbance);
+        holder = hold_file(folder.path, hold.path, hold.sharing, hold.seconds, hold.wait);
+    }
+    if (scene.disturbance == CTRL_C_WHILE_HELD) {
+        options.key_press = false;
+        options.signal_when = progress(3);
+    }
     const std::set<std::string> before = tree(folder.path);
     ProgramRun run;
     if (scene.disturbance == KILLED) {
@@ -448,15 +486,18 @@ TEST_P(PlayerScene, Run) {
         EXPECT_TRUE(run.terminal_settings_kept);
     }
     if (scene.disturbance == DRIVE_ROOT) fs::remove(drive);
+    if (holder) {
+        EXPECT_TRUE(holder->said_within("holding", 5)) << "the file was never held: the row shows nothing";
+    }
     const std::string output = options.terminal ? terminal_text(run.output) : run.output;
     EXPECT_EQ(as_expected(output, scene.output), scene.output);
 
     std::set<std::string> expected_tree = before;
     for (const auto& [path, after] : scene.after) {
         if (after == GONE) expected_tree.erase(path);
-        if (after == OUTPUT) expected_tree.insert(path);
+        if (after != GONE) expected_tree.insert(path);
         if (after == OUTPUT) {
-            EXPECT_EQ(read_file(folder.path / path), expected) << "the patched image";
+            EXPECT_TRUE(read_file(folder.path / path) == expected) << "the patched image is not right";
         }
     }
     EXPECT_EQ(tree(folder.path), expected_tree);
