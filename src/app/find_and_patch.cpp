@@ -115,6 +115,7 @@ bool choose_patch(PatchJob& job) {
 }
 
 void wait_for_key() {
+    platform_end_work();
     platform_prepare_for_key();
     print_press_key();
     platform_wait_for_key();

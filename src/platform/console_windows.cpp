@@ -1,5 +1,5 @@
 // The console on Windows: the exact characters on a console, code page 850 bytes when
-// the output is redirected, one key in from a console.
+// the output is redirected, QuickEdit off while the run works, one key in from a console.
 #include "platform/windows_headers.h"
 
 #include <io.h>
@@ -16,9 +16,14 @@ namespace {
 // Text goes out in pieces of at most this many bytes, cut between characters.
 constexpr std::size_t PIECE_BYTES = 1024;
 
-// The input mode the wait changed, for the console's control thread.
+// The input mode the console had before the work or the wait changed it, for the console's
+// control thread too.
 std::atomic<DWORD> saved_input_mode{0};
 std::atomic<int> input_mode_changed{0};
+// Whether the work turned QuickEdit off, and whether it keeps the system awake (a state of
+// the thread that asked: the main one).
+std::atomic<int> quick_edit_turned_off{0};
+bool keeping_awake = false;
 
 bool is_console(HANDLE handle, DWORD* mode) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, mode) != 0;
@@ -72,6 +77,24 @@ void write_redirected(const char* utf8, std::size_t length) {
     }
 }
 
+// Keeps the mode the console had before the program first changed it; false when standard
+// input is not a console. `mode` receives the mode it has now.
+bool save_input_mode(HANDLE input, DWORD* mode) {
+    if (!is_console(input, mode)) return false;
+    if (input_mode_changed.load() != 0) return true;
+    saved_input_mode.store(*mode);
+    input_mode_changed.store(1);
+    return true;
+}
+
+// `mode` with ENABLE_EXTENDED_FLAGS, so that setting it sets QuickEdit and insert mode too. A
+// mode read without that flag does not show them (the console shows them once a program has
+// set them): they get the console's default then, on.
+DWORD with_extended_flags(DWORD mode) {
+    if ((mode & ENABLE_EXTENDED_FLAGS) != 0) return mode;
+    return mode | ENABLE_EXTENDED_FLAGS | ENABLE_QUICK_EDIT_MODE | ENABLE_INSERT_MODE;
+}
+
 // A key press that the player makes on purpose: not Shift, Ctrl, Alt or a lock alone.
 bool is_key_press(const INPUT_RECORD& record) {
     if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return false;
@@ -101,17 +124,39 @@ void platform_write_console(const char* utf8, std::size_t length) {
 }
 
 void restore_console_input() {
-    if (input_mode_changed.load() != 0) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_input_mode.load());
+    if (input_mode_changed.load() == 0) return;
+    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE),
+                   quick_edit_turned_off.load() != 0 ? with_extended_flags(saved_input_mode.load())
+                                                     : saved_input_mode.load());
+}
+
+void platform_begin_work() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!save_input_mode(input, &mode)) return;
+    // With QuickEdit on, a click in the window starts a selection, and every write to the
+    // console then waits until the selection ends: the run would stop until a key is pressed.
+    quick_edit_turned_off.store(1);
+    SetConsoleMode(input, with_extended_flags(mode) & ~static_cast<DWORD>(ENABLE_QUICK_EDIT_MODE));
+    // Nor may the system sleep under a run left to work on its own.
+    keeping_awake = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0;
+}
+
+void platform_end_work() {
+    restore_console_input();
+    input_mode_changed.store(0);
+    quick_edit_turned_off.store(0);
+    if (keeping_awake) SetThreadExecutionState(ES_CONTINUOUS);
+    keeping_awake = false;
 }
 
 void platform_prepare_for_key() {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    if (!is_console(input, &mode)) return;
-    saved_input_mode.store(mode);
-    input_mode_changed.store(1);
+    if (!save_input_mode(input, &mode)) return;
     // No line editing and no echo; processed input stays, so Ctrl+C still ends the program.
     if (!SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
+        restore_console_input();
         input_mode_changed.store(0);
         return;
     }

@@ -3,16 +3,18 @@
 
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "platform/console_input.h"
 #include "platform/fault_injection.h"
+#include "platform/file_failure.h"
+#include "platform/hold_wait.h"
 #include "platform/interruption.h"
 #include "platform/wide_names.h"
 
@@ -98,23 +100,51 @@ bool platform_set_current_directory(const char* path) {
 int platform_open(const char* path, FileOpenMode mode) {
     if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
         errno = EIO;
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
     WideName wide;
     if (!to_wide_name(path, &wide)) {
         errno = ENOENT;   // no file has a name that is not UTF-8
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
-    const int binary = _O_BINARY | _O_NOINHERIT;
+    DWORD access = GENERIC_WRITE;
+    DWORD disposition = CREATE_ALWAYS;
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    int descriptor_flags = _O_BINARY;
     switch (mode) {
-        case OPEN_READ_ONLY: return _wopen(wide.text, _O_RDONLY | binary);
-        case OPEN_CREATE_TRUNCATE:
-            return _wopen(wide.text, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
-        case OPEN_CREATE_NEW:
-            return _wopen(wide.text, _O_WRONLY | _O_CREAT | _O_EXCL | binary, _S_IREAD | _S_IWRITE);
+        case OPEN_READ_ONLY:
+            access = GENERIC_READ;
+            disposition = OPEN_EXISTING;
+            descriptor_flags |= _O_RDONLY;
+            break;
+        case OPEN_CREATE_TRUNCATE: break;
+        // Never through a link: anything of that name makes it fail.
+        case OPEN_CREATE_NEW: disposition = CREATE_NEW; flags |= FILE_FLAG_OPEN_REPARSE_POINT; break;
+        default: errno = EINVAL; record_file_failure(FAILURE_OTHER); return -1;
     }
-    errno = EINVAL;
-    return -1;
+    Backoff backoff = backoff_start(HOLD_PATIENCE_MS);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // Shared for reading and writing, as the C runtime shares its own files; not inherited.
+    while ((file = CreateFileW(wide.text, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
+                               nullptr)) == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // A new file waits while the old one of its name is held, its deletion pending.
+        if (mode != OPEN_CREATE_NEW || !may_pass_later(error, wide.text) || !backoff_wait(&backoff)) {
+            errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+            record_file_failure(failure_from_windows_error(error));
+            return -1;
+        }
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), descriptor_flags);
+    if (fd < 0) {
+        // No descriptor left: the handle goes, and the file with it when this call made it.
+        CloseHandle(file);
+        if (mode == OPEN_CREATE_NEW) DeleteFileW(wide.text);
+        record_file_failure(FAILURE_OTHER);
+    }
+    return fd;
 }
 
 std::FILE* platform_fcreate_new(const char* path) {
@@ -155,6 +185,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
     const FaultAction fault = file_call_action(FAULT_WRITE);
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
     if (fault == FAULT_ACTION_SHORT) count = fault_short_count(count);
@@ -165,12 +196,18 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
         // not cached costs the system more per byte.
         constexpr auto piece = static_cast<std::uint32_t>(WRITE_PIECE_SIZE);
         const std::uint32_t ask = count - done < piece ? count - done : piece;
+        _doserrno = 0;
         const int put = _write(fd, bytes + done, ask);
         if (put < 0) {
             if (errno == EINTR) continue;
+            // The system's own error when there was one: it tells a lock from a refusal.
+            record_file_failure(_doserrno != 0 ? failure_from_windows_error(_doserrno) : failure_from_errno(errno));
             return -1;
         }
-        if (put == 0) break;  // a full disk: the caller sees the shortfall
+        if (put == 0) {
+            record_file_failure(FAILURE_NO_SPACE);   // a full disk: the caller sees the shortfall
+            break;
+        }
         done += static_cast<std::uint32_t>(put);
     }
     return static_cast<std::int64_t>(done);
@@ -195,65 +232,23 @@ std::int64_t platform_file_length(int fd) {
     return static_cast<std::int64_t>(_filelengthi64(fd));
 }
 
-int platform_remove(const char* path) {
-    WideName name{};
-    if (!to_wide_name(path, &name)) {
-        errno = ENOENT;
-        return -1;
-    }
-    // The name itself is opened (a link is not followed), and that very entry is deleted:
-    // what a link leads to is never reached, and nothing can be swapped in between.
-    const HANDLE entry = CreateFileW(name.text, DELETE | FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (entry == INVALID_HANDLE_VALUE) {
-        errno = EACCES;
-        return -1;
-    }
-    FILE_ATTRIBUTE_TAG_INFO kind{};
-    bool removable = GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &kind, sizeof kind) != 0;
-    // A folder goes only when it is a link (a folder link, a junction): a real one stays.
-    if (removable && (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        removable = is_link_entry(kind.FileAttributes, kind.ReparseTag);
-    }
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    removable = removable && SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition);
-    CloseHandle(entry);   // the entry goes now
-    if (!removable) {
-        errno = EACCES;
-        return -1;
-    }
-    return 0;
-}
-
-int platform_rename_replacing(const char* from, const char* to) {
-    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
-        errno = EIO;
-        return RENAME_FAILED;
-    }
-    WideName old_name{};
-    WideName new_name{};
-    if (!to_wide_name(from, &old_name) || !to_wide_name(to, &new_name)) {
-        errno = ENOENT;
-        return RENAME_FAILED;
-    }
-    // Write-through: the call returns once the move is on the disk.
-    if (!MoveFileExW(old_name.text, new_name.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        errno = EACCES;
-        return RENAME_FAILED;
-    }
-    return RENAME_DONE;
-}
-
 int platform_flush_to_disk(std::FILE* stream) {
     if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
         errno = EIO;
+        record_file_failure(FAILURE_OTHER);
         return -1;
     }
-    if (std::fflush(stream) != 0) return -1;
+    errno = 0;
+    if (std::fflush(stream) != 0) {
+        record_file_failure(errno != 0 ? failure_from_errno(errno) : FAILURE_OTHER);
+        return -1;
+    }
     const std::intptr_t handle = _get_osfhandle(_fileno(stream));
-    if (handle == -1) return -1;
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
+    if (handle == -1 || !FlushFileBuffers(reinterpret_cast<HANDLE>(handle))) {
+        record_file_failure(handle == -1 ? FAILURE_OTHER : failure_from_windows_error(GetLastError()));
+        return -1;
+    }
+    return 0;
 }
 
 // ---- Interruption -------------------------------------------------------------
@@ -263,10 +258,12 @@ namespace {
 // Runs on a thread of its own that the console starts for each event.
 BOOL WINAPI on_console_event(DWORD event) {
     if (files_guarded.load() == 0) {
-        restore_console_input();   // ended at the closing prompt: leave the console as found
+        restore_console_input();   // no file at risk (the search, the prompt): the console as found
         return FALSE;              // the default handler ends the process
     }
     interrupt_raised.store(1);
+    // The program ends once the run has cleaned up, with no prompt: the console as it was found.
+    restore_console_input();
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
         return TRUE;  // the run stops on its own and cleans up
     }

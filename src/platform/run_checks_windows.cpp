@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "platform/hold_wait.h"
 #include "platform/platform.h"
 #include "platform/wide_names.h"
 
@@ -87,17 +88,17 @@ void platform_unlock_run() {
 bool platform_file_held(const char* path) {
     WideName wide;
     if (!to_wide_name(path, &wide)) return false;
-    // Asking for the file with no sharing at all fails while anyone has it open, whatever
-    // sharing they allowed: delete sharing too, which would leave a deletion pending.
-    const HANDLE file = CreateFileW(wide.text, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return false;
+    Backoff backoff = backoff_start(HELD_CHECK_PATIENCE_MS);
+    for (;;) {
+        // Asking for the file with no sharing at all fails while anyone has it open, whatever
+        // sharing they allowed: delete sharing too, which would leave a deletion pending.
+        const HANDLE file = CreateFileW(wide.text, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return false;
+        }
+        if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+        if (!backoff_wait(&backoff)) return true;
     }
-    return GetLastError() == ERROR_SHARING_VIOLATION;
 }
-
-// Filled in with the console's QuickEdit and the system's sleep (work under way).
-void platform_begin_work() {}
-void platform_end_work() {}

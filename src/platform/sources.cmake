@@ -5,7 +5,11 @@ if(WIN32)
                                    ${CMAKE_CURRENT_LIST_DIR}/large_blocks_windows.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/wide_names_windows.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/console_windows.cpp
-                                   ${CMAKE_CURRENT_LIST_DIR}/run_checks_windows.cpp)
+                                   ${CMAKE_CURRENT_LIST_DIR}/run_checks_windows.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/handle_info_windows.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/hold_wait_windows.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/entry_names_windows.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/file_failure_windows.cpp)
 else()
   target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/file_mapping_posix.cpp

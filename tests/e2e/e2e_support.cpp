@@ -3,6 +3,7 @@
 #include "vcdiff/decode_types.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--patcher=", 10) == 0) patcher_setup().patcher = argv[i] + 10;
         if (std::strncmp(argv[i], "--patcher-faults=", 17) == 0) patcher_setup().patcher_faults = argv[i] + 17;
+        if (std::strncmp(argv[i], "--hold-file=", 12) == 0) patcher_setup().hold_file = argv[i] + 12;
         if (std::strncmp(argv[i], "--wine=", 7) == 0) patcher_setup().wine = argv[i] + 7;
     }
     return RUN_ALL_TESTS();
@@ -191,6 +193,50 @@ ProgramRun run_program(const RunOptions& options) {
     if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.end_signal = WTERMSIG(status);
     return run;
+}
+
+FileHolder::~FileHolder() {
+    if (pid > 0) {
+        kill(-pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (output_fd >= 0) close(output_fd);
+}
+
+bool FileHolder::said_within(const std::string& word, int timeout_seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    char buffer[256];
+    while (said.find(word) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{output_fd, POLLIN, 0};
+        if (poll(&ready, 1, 100) < 0) return false;
+        const ssize_t got = ready.revents != 0 ? read(output_fd, buffer, sizeof buffer) : -1;
+        if (got == 0) break;   // it has ended
+        if (got > 0) said.append(buffer, static_cast<std::size_t>(got));
+    }
+    return said.find(word) != std::string::npos;
+}
+
+std::unique_ptr<FileHolder> hold_file(const fs::path& folder, const std::string& path, const std::string& sharing,
+                                      int seconds, bool wait) {
+    RunOptions options;
+    options.program = patcher_setup().hold_file;
+    options.wine = patcher_setup().wine;
+    options.folder = folder;
+    options.arguments = {path, sharing, std::to_string(seconds)};
+    if (wait) options.arguments.push_back("wait");
+    auto holder = std::make_unique<FileHolder>();
+    int out[2];
+    const int nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (options.program.empty() || nothing < 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("hold-file");
+    holder->pid = fork();
+    if (holder->pid < 0) throw std::runtime_error("fork");
+    if (holder->pid == 0) start_child(options, nothing, out[1]);
+    setpgid(holder->pid, holder->pid);
+    close(nothing);
+    close(out[1]);
+    holder->output_fd = out[0];
+    if (!holder->said_within(wait ? "waiting" : "holding", 60)) throw std::runtime_error("hold-file did not start");
+    return holder;
 }
 
 bool expect_terminal_view = false;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,10 +18,12 @@
 #include "patch_reference.h"
 
 // The program under test: ORV_NATIVE_PATCHER, or --patcher=PATH [--wine=COMMAND] (main() in e2e_support.cpp),
-// and the same program with fault injection: ORV_NATIVE_PATCHER_FAULTS, or --patcher-faults=PATH.
+// and the same program with fault injection: ORV_NATIVE_PATCHER_FAULTS, or --patcher-faults=PATH;
+// beside the Windows programs, hold-file.exe: --hold-file=PATH.
 struct PatcherSetup {
     std::string patcher;
     std::string patcher_faults;
+    std::string hold_file;
     std::string wine;     // empty for the native programs
 };
 PatcherSetup& patcher_setup();
@@ -58,6 +61,21 @@ struct ProgramRun {
     bool terminal_settings_kept = true;   // the terminal's local modes are as before the run
 };
 ProgramRun run_program(const RunOptions& options);
+
+// hold-file.exe (tests/e2e/hold_file.cpp) holding a file open, as an emulator or a virus scanner
+// would, while a run goes on; ended, if it has not ended yet, when the value dies.
+struct FileHolder {
+    pid_t pid = -1;
+    int output_fd = -1;
+    std::string said;
+    ~FileHolder();
+    // Whether it has said `word` ("waiting", "holding"), waiting up to `timeout_seconds` for it.
+    bool said_within(const std::string& word, int timeout_seconds);
+};
+// Starts hold-file.exe in `folder` on `path` ("none" or "delete" sharing, held for `seconds`,
+// after waiting for the file to appear with `wait`); returns once it waits or holds.
+std::unique_ptr<FileHolder> hold_file(const std::filesystem::path& folder, const std::string& path,
+                                      const std::string& sharing, int seconds, bool wait);
 
 // The expected texts (console_text) as a terminal shows the console: UTF-8 letters, instead
 // of code page 850 bytes as the Windows program writes them to a pipe. Set while making them.

@@ -25,18 +25,31 @@ namespace {
 // US_RIGHT_CRC: the US image with the CRC32 of the real dump. FULL_OUTPUT: an old output of the patched size.
 enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD_LINK, WRONG_BOOT, WRONG_MARKER,
                NO_TERMINATOR, US_PLUS_4G, SOURCELESS, US_RIGHT_CRC, FULL_OUTPUT };
-enum After { GONE, OUTPUT };   // deleted, or the patched image
+enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and left, whatever it holds
 // A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
 // European run early; a US run closes its output fifth, last). KILLED: killed with SIGKILL half-way,
 // then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by
 // 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN: stopped at its
-// first progress line while the same program runs once more in the same folder (SECOND_RUN_OUTPUT).
-// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder.
+// first progress line while the same program runs once more in the same folder.
+// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder. ON_FAT: the fault-injection
+// program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has hold-file.exe hold a file as
+// HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
                    OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY,
-                   SECOND_RUN, IN_TEMPORARY_FOLDER, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
+                   SECOND_RUN, IN_TEMPORARY_FOLDER, ON_FAT, PART_HELD, PART_HELD_LONG, OUTPUT_HELD,
+                   OUTPUT_HELD_SHARING_DELETE, CTRL_C_WHILE_HELD, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
 const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
     {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
+// The file, "none" or "delete" sharing, for how many seconds, and whether to wait for it to appear.
+struct Hold {
+    std::string path, sharing;
+    int seconds;
+    bool wait;
+};
+const std::map<Disturbance, Hold> HOLDS = {{PART_HELD, {"game_patched.iso.part", "none", 3, true}},
+    {PART_HELD_LONG, {"game_patched.iso.part", "none", 45, true}}, {OUTPUT_HELD, {"game_patched.iso", "none", 60, false}},
+    {OUTPUT_HELD_SHARING_DELETE, {"game_patched.iso", "delete", 60, false}},
+    {CTRL_C_WHILE_HELD, {"game_patched.iso.part", "none", 20, true}}};
 enum Where { BOTH, NATIVE, WINE };
 
 struct File {
@@ -172,6 +185,9 @@ std::vector<Scene> scenes(const fs::path& folder) {
     const std::string temp_refused = eu_start + temp_create_failed() + press_key();
     const std::string rebuild_failed = eu_start + progress(0) + patch_failed() + write_failed("game_temp.iso") + press_key();
     const std::string patch_too_deep = path_of_units(folder, 255, "/" + US_PATCH);
+    const std::string eu_success = eu_start + REBUILD_LINES + progress(50) + patch_succeeded("game_patched.iso") + press_key();
+    const std::string long_success =
+        us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key();
     // Names in any letters in every part of both paths (the patch's prefix as it must be).
     const std::string french = "Jeux vidéo/Éric/Orvelia été.iso", other = "Игры/オルヴェリア 🎮.iso";
     const std::string european = "Jeux vidéo 🎮/Орвелия ゲーム.iso";
@@ -234,12 +250,9 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"NoRoomOnTheEuropeanPath", {eu, eu_patch}, eu_start + patch_failed() + no_space("game.iso", "5,3", "5,2") +
          press_key(), {}, NONE, BOTH, "", {}, "5220554751"},
         // One run per image: a second one started while the first writes touches nothing of it.
-        {"SecondRunOnAUsImage", {us, {US_PATCH, LONG_PATCH}},
-         us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
-         {{"game_patched.iso", OUTPUT}}, SECOND_RUN},
-        {"SecondRunOnAEuropeanImage", {eu, {EU_PATCH, SOURCELESS}},
-         eu_start + REBUILD_LINES + progress(50) + patch_succeeded("game_patched.iso") + press_key(),
-         {{"game_patched.iso", OUTPUT}}, SECOND_RUN},
+        {"SecondRunOnAUsImage", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}}, SECOND_RUN},
+        {"SecondRunOnAEuropeanImage", {eu, {EU_PATCH, SOURCELESS}}, eu_success, {{"game_patched.iso", OUTPUT}},
+         SECOND_RUN},
         {"ImageInAFolderWithoutWriteAccess", {{"ro/game.iso", US}, {"ro/" + US_PATCH, PATCH}},
          us_start("ro/game.iso") + patch_failed() + cannot_write_here((folder / "ro").string()) + press_key(), {},
          READ_ONLY, NATIVE},
@@ -255,9 +268,29 @@ std::vector<Scene> scenes(const fs::path& folder) {
          {{"game_patched.iso", GONE}, {part, OUTPUT}}, RENAME_FAILS},
         {"OutputCloseFails", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
          OUTPUT_CLOSE_FAILS},
-        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
-         us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
-         {{"game_patched.iso", OUTPUT}}, KILLED},
+        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}},
+         KILLED},
+        // A virus scanner reads the part file as soon as it is closed: the run waits for it, then names it.
+        {"PartFileHeldForAMoment", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}},
+         PART_HELD, WINE},
+        // Held for longer than the waiting: the finished image is kept under the part file's name.
+        {"PartFileHeldForLong", {us, {US_PATCH, LONG_PATCH}},
+         us_start() + progress(1) + progress(2) + progress(3) + output_kept("game_patched.iso", part) + press_key(),
+         {{part, OUTPUT}}, PART_HELD_LONG, WINE},
+        // An emulator has the old output open, with or without delete sharing: found before anything is written.
+        {"OldOutputHeldByAnotherProgram", {us, patch, old_output}, us_failed(output_held("game_patched.iso")), {},
+         OUTPUT_HELD, WINE},
+        {"OldOutputHeldWithDeleteSharing", {us, patch, old_output}, us_failed(output_held("game_patched.iso")), {},
+         OUTPUT_HELD_SHARING_DELETE, WINE},
+        // Ctrl+C stops the waiting at once: the held part file stays, there is no output.
+        {"CtrlCWhileThePartFileIsHeld", {us, {US_PATCH, LONG_PATCH}},
+         us_start() + progress(1) + progress(2) + progress(3) + patch_failed(), {{part, KEPT}}, CTRL_C_WHILE_HELD, WINE},
+        // USB sticks and SD cards: FAT32 and exFAT answer fewer questions, and the program's own files still go.
+        {"OnFatTheIntermediateImageGoes", {eu, {EU_PATCH, SOURCELESS}}, eu_success, {{"game_patched.iso", OUTPUT}},
+         ON_FAT, WINE},
+        {"OnFatLeftoversOfAKilledRunGo", {eu, {EU_PATCH, SOURCELESS}, {"game_temp.iso", TEXT, "left"},
+          {part, TEXT, "left"}}, eu_success, {{"game_temp.iso", GONE}, {part, GONE}, {"game_patched.iso", OUTPUT}},
+         ON_FAT, WINE},
         // The part file's name is the program's own, like the intermediate image's. Links made from
         // Linux are native only: Wine follows them on every deletion and cannot see a dangling one.
         {"PartNameIsAFolder", {us, patch, {part, FOLDER}, old_output}, us_failed(folder_in_the_way(part)), {}},
@@ -432,7 +465,7 @@ TEST_P(PlayerScene, Run) {
     if (scene.where == NATIVE && running_windows_program()) {
         GTEST_SKIP() << "needs Linux names, links or the process";
     }
-    if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program has drive roots";
+    if (scene.where == WINE && !running_windows_program()) GTEST_SKIP() << "only the Windows program shows this";
     if ((scene.disturbance == AS_NOBODY || scene.disturbance == READ_ONLY) && geteuid() != 0) {
         GTEST_SKIP() << "needs root to run the program as nobody";
     }
@@ -496,6 +529,21 @@ TEST_P(PlayerScene, Run) {
         options.program = "cmd";
         options.arguments = {"/c", std::string("cd /d K:\\ && Z:").append(patcher_setup().patcher)};
     }
+    if (scene.disturbance == ON_FAT) {
+        options.program = patcher_setup().patcher_faults;
+        options.environment.push_back({"ORV_FAULT_FILE_SYSTEM", "fat"});
+    }
+    std::unique_ptr<FileHolder> holder;
+    if (HOLDS.contains(scene.disturbance)) {
+        const Hold& hold = HOLDS.at(scene.disturbance);
+        holder = hold_file(folder.path, hold.path, hold.sharing, hold.seconds, hold.wait);
+        // A file that is there already is held before the program starts.
+        if (!hold.wait) ASSERT_TRUE(holder->said_within("holding", 30)) << "the file was never held";
+    }
+    if (scene.disturbance == CTRL_C_WHILE_HELD) {
+        options.key_press = false;
+        options.signal_when = progress(3);
+    }
     const std::set<std::string> before = tree(folder.path);
     ProgramRun run;
     if (scene.disturbance == KILLED) {
@@ -519,6 +567,9 @@ TEST_P(PlayerScene, Run) {
         EXPECT_TRUE(run.terminal_settings_kept);
     }
     if (scene.disturbance == DRIVE_ROOT) fs::remove(drive);
+    if (holder) {
+        EXPECT_TRUE(holder->said_within("holding", 5)) << "the file was never held: the row shows nothing";
+    }
     const std::string output = options.terminal ? terminal_text(run.output) : run.output;
     EXPECT_EQ(as_expected(output, scene.output), scene.output);
     if (scene.disturbance == SECOND_RUN) {
@@ -530,12 +581,12 @@ TEST_P(PlayerScene, Run) {
     std::set<std::string> expected_tree = before;
     for (const auto& [path, after] : scene.after) {
         if (after == GONE) expected_tree.erase(path);
-        if (after == OUTPUT) expected_tree.insert(path);
+        if (after != GONE) expected_tree.insert(path);
         // (Sizes first: an old image of gigabytes left in place is not read whole.)
         if (after == OUTPUT && fs::file_size(folder.path / path) != expected.size()) {
             ADD_FAILURE() << path << " is not the patched image: " << fs::file_size(folder.path / path) << " bytes";
         } else if (after == OUTPUT) {
-            EXPECT_EQ(read_file(folder.path / path), expected) << "the patched image";
+            EXPECT_TRUE(read_file(folder.path / path) == expected) << "the patched image is not right";
         }
     }
     EXPECT_EQ(tree(folder.path), expected_tree);
