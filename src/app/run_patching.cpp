@@ -167,6 +167,11 @@ void report_checksum_failure(const PatchJob& job) {
 }
 
 void report_failure(const PatchJob& job, int result, FileFailure failure) {
+    // The player stopped the run: the work failed on purpose, there is nothing to explain.
+    if (platform_interrupted()) {
+        print_patch_failed();
+        return;
+    }
     char display[PATH_BUFFER_SIZE];
     switch (result) {
         case DECODE_CHECKSUM_MISMATCH:

@@ -538,7 +538,9 @@ TEST_P(PlayerScene, Run) {
         const Hold& hold = HOLDS.at(scene.disturbance);
         holder = hold_file(folder.path, hold.path, hold.sharing, hold.seconds, hold.wait);
         // A file that is there already is held before the program starts.
-        if (!hold.wait) ASSERT_TRUE(holder->said_within("holding", 30)) << "the file was never held";
+        if (!hold.wait) {
+            ASSERT_TRUE(holder->said_within("holding", 30)) << "the file was never held";
+        }
     }
     if (scene.disturbance == CTRL_C_WHILE_HELD) {
         options.key_press = false;
