@@ -35,6 +35,11 @@ const KnownSeed KNOWN_SEEDS[] = {
     {"padded_fields", true, 15, "e5bd99ec54f5c8e057b0898d4feb35437966f41c8c9a44248480d6c7f07a8c79"},
     {"source_windows", true, 20579, "5b6d0661a50251019b1a6a4f94f325ab9db056200262c6dcc938bed56d628df4"},
     {"source_windows_chunked", true, 20579, "5b6d0661a50251019b1a6a4f94f325ab9db056200262c6dcc938bed56d628df4"},
+    {"source_windows_block_rounded", true, 20579, "5b6d0661a50251019b1a6a4f94f325ab9db056200262c6dcc938bed56d628df4"},
+    {"source_windows_one_block", true, 20579, "5b6d0661a50251019b1a6a4f94f325ab9db056200262c6dcc938bed56d628df4"},
+    {"source_windows_unloaded", true, 20579, "5b6d0661a50251019b1a6a4f94f325ab9db056200262c6dcc938bed56d628df4"},
+    {"source_windows_callback", true, 20579, "5b6d0661a50251019b1a6a4f94f325ab9db056200262c6dcc938bed56d628df4"},
+    {"section_buffer_grows", true, 17300, "0e75e2837b19282d1475d9ea012980c053b42fa5e66a274ed7519209e4660490"},
 };
 
 }  // namespace
