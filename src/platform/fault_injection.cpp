@@ -146,8 +146,9 @@ std::uint64_t fault_injection_synced(FaultRole role) {
     return role >= 0 && role < FAULT_ROLE_COUNT ? g_faults.synced[role] : 0;
 }
 
-void fault_note_synced(FaultRole role) {
-    if (role >= 0 && role < FAULT_ROLE_COUNT) ++g_faults.synced[role];
+bool fault_count_sync(FaultRole role, bool confirmed) {
+    if (confirmed && role >= 0 && role < FAULT_ROLE_COUNT) ++g_faults.synced[role];
+    return confirmed;
 }
 
 FaultAction fault_injection_next(FaultOperation op, FaultRole role) {

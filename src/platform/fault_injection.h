@@ -58,8 +58,8 @@ void fault_note_opened(int fd, const char* path);
 void fault_note_opened(std::FILE* stream, const char* path);
 void fault_note_closed(int fd);
 void fault_note_closed(std::FILE* stream);
-// Called once the system has confirmed a flush to the disk.
-void fault_note_synced(FaultRole role);
+// Takes the system's answer to a flush to the disk, `confirmed`, and counts it when true.
+bool fault_count_sync(FaultRole role, bool confirmed);
 
 inline FaultAction platform_fault(FaultOperation op, FaultRole role) { return fault_injection_next(op, role); }
 
@@ -78,7 +78,7 @@ inline void fault_note_opened(int, const char*) {}
 inline void fault_note_opened(std::FILE*, const char*) {}
 inline void fault_note_closed(int) {}
 inline void fault_note_closed(std::FILE*) {}
-inline void fault_note_synced(FaultRole) {}
+inline bool fault_count_sync(FaultRole, bool confirmed) { return confirmed; }
 inline bool platform_mappings_refused() { return false; }
 
 #endif

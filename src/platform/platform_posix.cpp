@@ -213,12 +213,11 @@ namespace {
 // EINVAL: the file system keeps nothing to write back for this file (it cannot sync):
 // nothing was lost, and a finished image must not be thrown away for it.
 int sync_descriptor(int fd, FaultRole role) {
-    int result = 0;
+    int result = -1;
     do {
         result = fsync(fd);
     } while (result != 0 && errno == EINTR && !interrupt_pending());
-    if (result == 0) fault_note_synced(role);
-    return result == 0 || errno == EINVAL ? 0 : -1;
+    return fault_count_sync(role, result == 0) || errno == EINVAL ? 0 : -1;
 }
 
 // A new name reaches the disk with its folder: sync the folder that holds `path`.

@@ -259,7 +259,7 @@ int platform_rename_replacing(const char* from, const char* to) {
         errno = EIO;
         return -1;
     }
-    if ((flags & MOVEFILE_WRITE_THROUGH) != 0) fault_note_synced(ROLE_FOLDER);
+    fault_count_sync(ROLE_FOLDER, (flags & MOVEFILE_WRITE_THROUGH) != 0);
     return 0;
 }
 
@@ -270,9 +270,9 @@ int platform_flush_to_disk(std::FILE* stream) {
     }
     if (std::fflush(stream) != 0) return -1;
     const std::intptr_t handle = _get_osfhandle(_fileno(stream));
-    if (handle == -1 || !FlushFileBuffers(reinterpret_cast<HANDLE>(handle))) return -1;
-    fault_note_synced(fault_role_of_stream(stream));
-    return 0;
+    if (handle == -1) return -1;
+    const FaultRole role = fault_role_of_stream(stream);
+    return fault_count_sync(role, FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0) ? 0 : -1;
 }
 
 // ---- Interruption -------------------------------------------------------------
