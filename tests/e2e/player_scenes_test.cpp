@@ -146,6 +146,8 @@ std::string no_patch(const std::string& image, bool european = false) {
 std::vector<Scene> scenes(const fs::path& folder) {
     const File us{"game.iso", US}, patch{US_PATCH, PATCH}, old_output{"game_patched.iso", TEXT, "old"};
     const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
+    const File long_patch{US_PATCH, LONG_PATCH};
+    const std::string us_interrupted = us_start() + SOME_LINES + patch_failed();
     const std::string part = "game_patched.iso.part";
     std::string deep = "deep";
     for (int level = 0; level < 300; ++level) deep += "/d";
@@ -207,17 +209,13 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"NewNameNotOnTheDisk", {us, patch, old_output}, us_failed(), {{"game_patched.iso", GONE}}, FOLDER_FLUSH_FAILS},
         // Stopped while it writes: the failure, no prompt, nothing left. Wine turns SIGINT alone into a
         // console event; the other signals end a Windows program at once, as the Task Manager would.
-        {"InterruptedByCtrlCInThePatch", {us, {US_PATCH, LONG_PATCH}}, us_start() + SOME_LINES + patch_failed(), {},
-         CTRL_C},
-        {"InterruptedByHangUpInThePatch", {us, {US_PATCH, LONG_PATCH}}, us_start() + SOME_LINES + patch_failed(), {},
-         HANG_UP, NATIVE},
-        {"InterruptedByTermInThePatch", {us, {US_PATCH, LONG_PATCH}}, us_start() + SOME_LINES + patch_failed(), {},
-         TERMINATED, NATIVE},
-        {"InterruptedByQuitInThePatch", {us, {US_PATCH, LONG_PATCH}}, us_start() + SOME_LINES + patch_failed(), {},
-         QUIT, NATIVE},
-        {"InterruptedByCtrlCInTheRebuild", {eu, eu_patch}, banner() + eu_detected("game.iso") + patching() +
-         SOME_LINES + patch_failed(), {}, CTRL_C},
-        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}},
+        {"InterruptedByCtrlCInThePatch", {us, long_patch}, us_interrupted, {}, CTRL_C},
+        {"InterruptedByHangUpInThePatch", {us, long_patch}, us_interrupted, {}, HANG_UP, NATIVE},
+        {"InterruptedByTermInThePatch", {us, long_patch}, us_interrupted, {}, TERMINATED, NATIVE},
+        {"InterruptedByQuitInThePatch", {us, long_patch}, us_interrupted, {}, QUIT, NATIVE},
+        {"InterruptedByCtrlCInTheRebuild", {eu, eu_patch},
+         banner() + eu_detected("game.iso") + patching() + SOME_LINES + patch_failed(), {}, CTRL_C},
+        {"KilledHalfWayThenRunAgain", {us, long_patch},
          us_start() + progress(1) + progress(2) + progress(3) + patch_succeeded("game_patched.iso") + press_key(),
          {{"game_patched.iso", OUTPUT}}, KILLED},
         // The part file's name is the program's own, like the intermediate image's. Links made from
