@@ -97,7 +97,7 @@ namespace {
 // One counted open, retried when a signal cuts it short, unless the run was interrupted:
 // -1 then, as on any failure or an armed fault.
 int open_counted(const char* path, int flags, mode_t permissions) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN, fault_role_of_name(path)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -105,6 +105,7 @@ int open_counted(const char* path, int flags, mode_t permissions) {
     do {
         fd = open(path, flags | O_CLOEXEC, permissions);
     } while (fd < 0 && errno == EINTR && !interrupt_pending());
+    fault_note_opened(fd, path);
     return fd;
 }
 
@@ -131,6 +132,7 @@ std::FILE* platform_fcreate_new(const char* path) {
     std::FILE* stream = fdopen(fd, "wb");
     if (stream == nullptr) {
         // The file is this call's own: it goes with the descriptor.
+        fault_note_closed(fd);
         close(fd);
         unlink(path);
     }
@@ -138,7 +140,7 @@ std::FILE* platform_fcreate_new(const char* path) {
 }
 
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -159,7 +161,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -181,7 +183,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
-    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) {
+    if (platform_fault(FAULT_SEEK, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -189,7 +191,8 @@ std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
 }
 
 int platform_close(int fd) {
-    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const bool fail = platform_fault(FAULT_CLOSE, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE;
+    fault_note_closed(fd);
     // Linux releases the descriptor even when close reports EINTR: never retry.
     const int result = close(fd);
     return fail ? -1 : result;
@@ -209,17 +212,17 @@ namespace {
 
 // EINVAL: the file system keeps nothing to write back for this file (it cannot sync):
 // nothing was lost, and a finished image must not be thrown away for it.
-int sync_descriptor(int fd) {
-    int result = 0;
+int sync_descriptor(int fd, FaultRole role) {
+    int result = -1;
     do {
         result = fsync(fd);
     } while (result != 0 && errno == EINTR && !interrupt_pending());
-    return result == 0 || errno == EINVAL ? 0 : -1;
+    return fault_count_sync(role, result == 0) || errno == EINVAL ? 0 : -1;
 }
 
 // A new name reaches the disk with its folder: sync the folder that holds `path`.
 int sync_folder_of(const char* path) {
-    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_SYNC, ROLE_FOLDER) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -238,7 +241,7 @@ int sync_folder_of(const char* path) {
     }
     const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -1;
-    const int synced = sync_descriptor(fd);
+    const int synced = sync_descriptor(fd, ROLE_FOLDER);
     close(fd);
     return synced;
 }
@@ -246,7 +249,7 @@ int sync_folder_of(const char* path) {
 }  // namespace
 
 int platform_rename_replacing(const char* from, const char* to) {
-    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_RENAME, fault_role_of_name(from)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -256,12 +259,12 @@ int platform_rename_replacing(const char* from, const char* to) {
 }
 
 int platform_flush_to_disk(std::FILE* stream) {
-    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_SYNC, fault_role_of_stream(stream)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
     if (std::fflush(stream) != 0) return -1;
-    return sync_descriptor(fileno(stream));
+    return sync_descriptor(fileno(stream), fault_role_of_stream(stream));
 }
 
 // ---- Interruption -------------------------------------------------------------

@@ -95,8 +95,23 @@ bool platform_set_current_directory(const char* path) {
 
 // ---- Low-level descriptors ----------------------------------------------------
 
+namespace {
+
+int open_wide(const wchar_t* path, FileOpenMode mode) {
+    const int binary = _O_BINARY | _O_NOINHERIT;
+    switch (mode) {
+        case OPEN_READ_ONLY: return _wopen(path, _O_RDONLY | binary);
+        case OPEN_CREATE_TRUNCATE: return _wopen(path, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
+        case OPEN_CREATE_NEW: return _wopen(path, _O_WRONLY | _O_CREAT | _O_EXCL | binary, _S_IREAD | _S_IWRITE);
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+}  // namespace
+
 int platform_open(const char* path, FileOpenMode mode) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN, fault_role_of_name(path)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -105,16 +120,9 @@ int platform_open(const char* path, FileOpenMode mode) {
         errno = ENOENT;   // no file has a name that is not UTF-8
         return -1;
     }
-    const int binary = _O_BINARY | _O_NOINHERIT;
-    switch (mode) {
-        case OPEN_READ_ONLY: return _wopen(wide.text, _O_RDONLY | binary);
-        case OPEN_CREATE_TRUNCATE:
-            return _wopen(wide.text, _O_WRONLY | _O_CREAT | _O_TRUNC | binary, _S_IREAD | _S_IWRITE);
-        case OPEN_CREATE_NEW:
-            return _wopen(wide.text, _O_WRONLY | _O_CREAT | _O_EXCL | binary, _S_IREAD | _S_IWRITE);
-    }
-    errno = EINVAL;
-    return -1;
+    const int fd = open_wide(wide.text, mode);
+    fault_note_opened(fd, path);
+    return fd;
 }
 
 std::FILE* platform_fcreate_new(const char* path) {
@@ -123,6 +131,7 @@ std::FILE* platform_fcreate_new(const char* path) {
     std::FILE* stream = _fdopen(fd, "wb");
     if (stream == nullptr) {
         // The file is this call's own: it goes with the descriptor.
+        fault_note_closed(fd);
         _close(fd);
         platform_remove(path);
     }
@@ -130,7 +139,7 @@ std::FILE* platform_fcreate_new(const char* path) {
 }
 
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -152,7 +161,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -177,7 +186,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
-    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) {
+    if (platform_fault(FAULT_SEEK, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -185,7 +194,8 @@ std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
 }
 
 int platform_close(int fd) {
-    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const bool fail = platform_fault(FAULT_CLOSE, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE;
+    fault_note_closed(fd);
     const int result = _close(fd);
     return fail ? -1 : result;
 }
@@ -227,7 +237,7 @@ int platform_remove(const char* path) {
 }
 
 int platform_rename_replacing(const char* from, const char* to) {
-    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_RENAME, fault_role_of_name(from)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -238,22 +248,31 @@ int platform_rename_replacing(const char* from, const char* to) {
         return -1;
     }
     // Write-through: the call returns once the move is on the disk.
-    if (!MoveFileExW(old_name.text, new_name.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!MoveFileExW(old_name.text, new_name.text, flags)) {
         errno = EACCES;
         return -1;
     }
+    // A failing flush of the folder stands for a write-through the disk did not finish:
+    // the file has its new name, not yet confirmed on the disk.
+    if (platform_fault(FAULT_SYNC, ROLE_FOLDER) != FAULT_ACTION_NONE) {
+        errno = EIO;
+        return -1;
+    }
+    fault_count_sync(ROLE_FOLDER, (flags & MOVEFILE_WRITE_THROUGH) != 0);
     return 0;
 }
 
 int platform_flush_to_disk(std::FILE* stream) {
-    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_SYNC, fault_role_of_stream(stream)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
     if (std::fflush(stream) != 0) return -1;
     const std::intptr_t handle = _get_osfhandle(_fileno(stream));
     if (handle == -1) return -1;
-    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
+    const FaultRole role = fault_role_of_stream(stream);
+    return fault_count_sync(role, FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0) ? 0 : -1;
 }
 
 // ---- Interruption -------------------------------------------------------------

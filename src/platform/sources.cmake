@@ -14,4 +14,5 @@ endif()
 target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/console_print.cpp)
 # Empty unless ORV_FAULT_INJECTION is defined (the _faults variant of the library).
-target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp)
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/fault_roles.cpp)
