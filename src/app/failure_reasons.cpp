@@ -46,13 +46,20 @@ void print_write_reason(const PatchJob& job, const char* written, FileFailure fa
     }
 }
 
+// A source that is no longer what was identified (it shrank, or cannot be opened) fails the
+// decoding too: the patch is blamed only while the image is as it was.
+bool image_as_identified(const PatchJob& job) {
+    if (platform_entry_size(job.image_path) != static_cast<std::int64_t>(job.image_size)) return false;
+    const int fd = platform_open(job.image_path, OPEN_READ_ONLY);
+    if (fd < 0) return false;
+    platform_close(fd);
+    return true;
+}
+
 }  // namespace
 
 void print_failure_reason(const PatchJob& job, int result, FileFailure failure) {
-    // A source that is no longer what was identified (it shrank) fails the decoding too:
-    // the patch is blamed only while the image is as it was.
-    const bool image_as_identified = platform_entry_size(job.image_path) == static_cast<std::int64_t>(job.image_size);
-    if (patch_at_fault(result) && image_as_identified) {
+    if (patch_at_fault(result) && image_as_identified(job)) {
         print_patch_damaged(job.patch_display_path);
         return;
     }

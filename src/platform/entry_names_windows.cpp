@@ -83,7 +83,7 @@ RenameAttempt rename_file(const wchar_t* from, const RenameInfo& request) {
     }
     // As MoveFileExW's write-through does: the file's metadata, its new name with it, go to
     // the disk before the call returns.
-    const bool flushed = FlushFileBuffers(file) != 0;
+    const bool flushed = fault_count_sync(ROLE_FOLDER, FlushFileBuffers(file) != 0);
     error = flushed ? ERROR_SUCCESS : GetLastError();
     CloseHandle(file);
     return RenameAttempt{flushed ? RENAME_DONE : RENAME_NOT_ON_DISK, error};
@@ -109,7 +109,7 @@ int platform_remove(const char* path) {
 }
 
 int platform_rename_replacing(const char* from, const char* to) {
-    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_RENAME, fault_role_of_name(from)) != FAULT_ACTION_NONE) {
         record_file_failure(FAILURE_OTHER);
         return RENAME_FAILED;
     }
@@ -128,7 +128,12 @@ int platform_rename_replacing(const char* from, const char* to) {
     Backoff backoff = backoff_start(HOLD_PATIENCE_MS);
     for (;;) {
         const RenameAttempt attempt = rename_file(old_name.text, request);
-        if (attempt.result == RENAME_DONE) return RENAME_DONE;
+        if (attempt.result == RENAME_DONE) {
+            // A failing flush stands for a new name the disk did not take in.
+            if (platform_fault(FAULT_SYNC, ROLE_FOLDER) == FAULT_ACTION_NONE) return RENAME_DONE;
+            record_file_failure(FAILURE_OTHER);
+            return RENAME_NOT_ON_DISK;
+        }
         // Access denied is worth waiting for only while a file of the new name is in the way.
         if (attempt.result != RENAME_FAILED || !may_pass_later(attempt.error, request.name) ||
             !backoff_wait(&backoff)) {

@@ -6,102 +6,108 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
 struct ArmedFault {
+    FaultOperation op;
+    FaultRole role;     // ROLE_ANY: calls on every file
     std::uint64_t nth;  // 0: nothing armed
     FaultKind kind;
 };
 
+constexpr int MAX_ARMED = 16;
+
 struct FaultTable {
     bool environment_read;
-    std::uint64_t counts[FAULT_OPERATION_COUNT];
-    ArmedFault armed[FAULT_OPERATION_COUNT];
+    std::uint64_t counts[FAULT_OPERATION_COUNT][FAULT_ROLE_COUNT + 1];   // the last column: every role
+    std::uint64_t synced[FAULT_ROLE_COUNT];
+    ArmedFault armed[MAX_ARMED];
 };
 
 FaultTable g_faults{};
 bool g_mappings_refused = false;
 
 const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close", "sync", "rename"};
+const char* const ROLE_NAMES[FAULT_ROLE_COUNT + 1] = {"other", "image", "temp", "part", "output", "patch", "folder",
+                                                      "any"};
 
-bool parse_operation(const char* text, std::size_t length, FaultOperation* op) {
-    for (int i = 0; i < FAULT_OPERATION_COUNT; ++i) {
-        const char* name = OPERATION_NAMES[i];
-        if (std::strlen(name) == length && std::strncmp(name, text, length) == 0) {
-            *op = static_cast<FaultOperation>(i);
-            return true;
+// The index of `word` in `names`, or -1.
+int index_of(std::string_view word, const char* const* names, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (word == names[i]) return i;
+    }
+    return -1;
+}
+
+void arm(const ArmedFault& fault) {
+    for (ArmedFault& slot : g_faults.armed) {
+        if (slot.nth == 0 || (slot.op == fault.op && slot.role == fault.role)) {
+            slot = fault;
+            return;
         }
     }
-    return false;
 }
 
-bool parse_kind(const char* text, std::size_t length, FaultKind* kind) {
-    if (length == 4 && std::strncmp(text, "fail", 4) == 0) {
-        *kind = FAULT_FAIL;
-        return true;
+// One "operation:role:nth:kind" item.
+bool arm_from_item(std::string_view item) {
+    std::string_view fields[4];
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t colon = item.find(':');
+        if ((colon == std::string_view::npos) != (i == 3)) return false;
+        fields[i] = item.substr(0, colon);
+        item.remove_prefix(colon == std::string_view::npos ? item.size() : colon + 1);
     }
-    if (length == 5 && std::strncmp(text, "short", 5) == 0) {
-        *kind = FAULT_SHORT;
-        return true;
-    }
-    return false;
-}
-
-// One "operation:nth:kind" item of `length` characters.
-bool arm_from_item(const char* item, std::size_t length) {
-    std::size_t first = 0;
-    while (first < length && item[first] != ':') ++first;
-    std::size_t second = first + 1;
-    while (second < length && item[second] != ':') ++second;
-    if (first >= length || second >= length || second == first + 1) return false;
-
-    FaultOperation op{};
-    FaultKind kind{};
-    if (!parse_operation(item, first, &op)) return false;
-    if (!parse_kind(item + second + 1, length - second - 1, &kind)) return false;
+    const int op = index_of(fields[0], OPERATION_NAMES, FAULT_OPERATION_COUNT);
+    const int role = index_of(fields[1], ROLE_NAMES, FAULT_ROLE_COUNT + 1);
+    const int kind = fields[3] == "fail" ? FAULT_FAIL : fields[3] == "short" ? FAULT_SHORT : -1;
     std::uint64_t nth = 0;
-    for (std::size_t i = first + 1; i < second; ++i) {
-        const char c = item[i];
+    for (const char c : fields[2]) {
         if (c < '0' || c > '9' || nth > (UINT64_MAX - 9) / 10) return false;
         nth = nth * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    if (nth == 0) return false;
-    g_faults.armed[op] = ArmedFault{nth, kind};
+    if (op < 0 || role < 0 || kind < 0 || nth == 0) return false;
+    arm({static_cast<FaultOperation>(op), static_cast<FaultRole>(role), nth, static_cast<FaultKind>(kind)});
     return true;
 }
 
 void arm_from_environment() {
     const char* armed = std::getenv("ORV_FAULT");
     if (armed == nullptr) return;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = start;
-        while (armed[end] != '\0' && armed[end] != ',') ++end;
-        if (end > start && !arm_from_item(armed + start, end - start)) {
+    std::string_view items = armed;
+    while (!items.empty()) {
+        const std::size_t comma = items.find(',');
+        const std::string_view item = items.substr(0, comma);
+        if (!item.empty() && !arm_from_item(item)) {
             // A typo here would silently test nothing: say so.
-            std::fprintf(stderr, "ORV_FAULT: ignoring malformed item \"%.*s\"\n",
-                         static_cast<int>(end - start), armed + start);
+            std::fprintf(stderr, "ORV_FAULT: ignoring malformed item \"%.*s\"\n", static_cast<int>(item.size()),
+                         item.data());
         }
-        if (armed[end] == '\0') return;
-        start = end + 1;
+        items.remove_prefix(comma == std::string_view::npos ? items.size() : comma + 1);
     }
 }
 
-// With ORV_FAULT_COUNTS=FILE the program writes, when it exits normally, how many
-// calls of each kind it made ("open 6\nread 31\n..."): a test walking every k of a
-// whole run learns from one clean run how far to walk.
+// With ORV_FAULT_COUNTS=FILE the program writes, when it exits normally, how many calls of
+// each operation it made on each role of file ("read patch 3"), and how many flushes the
+// system confirmed ("synced part 1"): a test walking every call of a whole run learns from
+// one clean run how far to walk, and sees what reached the disk.
 void write_counts_at_exit() {
     const char* path = std::getenv("ORV_FAULT_COUNTS");
-    if (path == nullptr) return;
-    std::FILE* out = std::fopen(path, "w");
+    std::FILE* out = path != nullptr ? std::fopen(path, "w") : nullptr;
     if (out == nullptr) return;
-    for (int i = 0; i < FAULT_OPERATION_COUNT; ++i) {
-        std::fprintf(out, "%s %llu\n", OPERATION_NAMES[i], static_cast<unsigned long long>(g_faults.counts[i]));
+    for (int role = 0; role < FAULT_ROLE_COUNT; ++role) {
+        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
+            const unsigned long long count = g_faults.counts[op][role];
+            if (count != 0) std::fprintf(out, "%s %s %llu\n", OPERATION_NAMES[op], ROLE_NAMES[role], count);
+        }
+        const unsigned long long synced = g_faults.synced[role];
+        if (synced != 0) std::fprintf(out, "synced %s %llu\n", ROLE_NAMES[role], synced);
     }
     std::fclose(out);
 }
 
+// Every switch the environment gives the fault build is read here, once per reset.
 void read_environment_once() {
     if (g_faults.environment_read) return;
     g_faults.environment_read = true;
@@ -113,6 +119,10 @@ void read_environment_once() {
     }
 }
 
+bool valid(FaultOperation op, FaultRole role) {
+    return op >= 0 && op < FAULT_OPERATION_COUNT && role >= 0 && role <= ROLE_ANY;
+}
+
 }  // namespace
 
 void fault_injection_reset() { g_faults = FaultTable{}; }
@@ -121,26 +131,38 @@ void fault_injection_refuse_mappings(bool refuse) { g_mappings_refused = refuse;
 
 bool platform_mappings_refused() { return g_mappings_refused; }
 
-void fault_injection_arm(FaultOperation op, std::uint64_t nth, FaultKind kind) {
-    if (op < 0 || op >= FAULT_OPERATION_COUNT) return;
+void fault_injection_arm(FaultOperation op, FaultRole role, std::uint64_t nth, FaultKind kind) {
+    if (!valid(op, role)) return;
     // The environment is read first, so that a fault armed here takes precedence.
     read_environment_once();
-    g_faults.armed[op] = ArmedFault{nth, kind};
+    arm({op, role, nth, kind});
 }
 
-std::uint64_t fault_injection_count(FaultOperation op) {
-    if (op < 0 || op >= FAULT_OPERATION_COUNT) return 0;
-    return g_faults.counts[op];
+std::uint64_t fault_injection_count(FaultOperation op, FaultRole role) {
+    return valid(op, role) ? g_faults.counts[op][role] : 0;
 }
 
-FaultAction fault_injection_next(FaultOperation op) {
+std::uint64_t fault_injection_synced(FaultRole role) {
+    return role >= 0 && role < FAULT_ROLE_COUNT ? g_faults.synced[role] : 0;
+}
+
+bool fault_count_sync(FaultRole role, bool confirmed) {
+    if (confirmed && role >= 0 && role < FAULT_ROLE_COUNT) ++g_faults.synced[role];
+    return confirmed;
+}
+
+FaultAction fault_injection_next(FaultOperation op, FaultRole role) {
     read_environment_once();
-    if (op < 0 || op >= FAULT_OPERATION_COUNT) return FAULT_ACTION_NONE;
-    const std::uint64_t call = ++g_faults.counts[op];
-    const ArmedFault armed = g_faults.armed[op];
-    if (armed.nth == 0 || armed.nth != call) return FAULT_ACTION_NONE;
-    const bool moves_bytes = op == FAULT_READ || op == FAULT_WRITE;
-    return armed.kind == FAULT_SHORT && moves_bytes ? FAULT_ACTION_SHORT : FAULT_ACTION_FAIL;
+    if (!valid(op, role) || role == ROLE_ANY) return FAULT_ACTION_NONE;
+    ++g_faults.counts[op][role];
+    ++g_faults.counts[op][ROLE_ANY];
+    for (const ArmedFault& armed : g_faults.armed) {
+        if (armed.nth == 0 || armed.op != op || (armed.role != role && armed.role != ROLE_ANY)) continue;
+        if (armed.nth != g_faults.counts[op][armed.role]) continue;
+        const bool moves_bytes = op == FAULT_READ || op == FAULT_WRITE;
+        return armed.kind == FAULT_SHORT && moves_bytes ? FAULT_ACTION_SHORT : FAULT_ACTION_FAIL;
+    }
+    return FAULT_ACTION_NONE;
 }
 
 #endif

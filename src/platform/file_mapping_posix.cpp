@@ -83,7 +83,7 @@ MapResult platform_map_file(std::FILE* stream, std::uint64_t length, FileMapping
     // Refused before anything is counted, as on a system that never maps.
     if (platform_mappings_refused()) return MAP_UNAVAILABLE;
     // Mapping stands for reading the file: it fails as a read would.
-    if (file_call_action(FAULT_READ) != FAULT_ACTION_NONE) return MAP_FAILED_READ;
+    if (file_call_action(FAULT_READ, fault_role_of_stream(stream)) != FAULT_ACTION_NONE) return MAP_FAILED_READ;
     if (length == 0 || length > SIZE_MAX || !install_bus_error_handler()) return MAP_UNAVAILABLE;
     void* bytes = mmap(nullptr, static_cast<std::size_t>(length), PROT_READ, MAP_PRIVATE, fileno(stream), 0);
     if (bytes == MAP_FAILED) return MAP_UNAVAILABLE;

@@ -16,8 +16,8 @@ inline bool interrupt_pending() { return interrupt_raised.load() != 0; }
 
 // What an open, read, write, flush to the disk or rename must do: fail once an
 // interruption is pending, or as a test's armed fault says (the call is counted either way).
-inline FaultAction file_call_action(FaultOperation op) {
-    const FaultAction fault = platform_fault(op);
+inline FaultAction file_call_action(FaultOperation op, FaultRole role) {
+    const FaultAction fault = platform_fault(op, role);
     return interrupt_pending() ? FAULT_ACTION_FAIL : fault;
 }
 

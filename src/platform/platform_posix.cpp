@@ -98,7 +98,7 @@ namespace {
 // One counted open, retried when a signal cuts it short, unless the run was interrupted:
 // -1 then, as on any failure or an armed fault.
 int open_counted(const char* path, int flags, mode_t permissions) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN, fault_role_of_name(path)) != FAULT_ACTION_NONE) {
         errno = EIO;
         if ((flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0) record_file_failure(FAILURE_OTHER);
         return -1;
@@ -108,6 +108,7 @@ int open_counted(const char* path, int flags, mode_t permissions) {
         fd = open(path, flags | O_CLOEXEC, permissions);
     } while (fd < 0 && errno == EINTR && !interrupt_pending());
     if (fd < 0 && (flags & (O_WRONLY | O_RDWR | O_CREAT)) != 0) record_file_failure(failure_from_errno(errno));
+    fault_note_opened(fd, path);
     return fd;
 }
 
@@ -134,6 +135,7 @@ std::FILE* platform_fcreate_new(const char* path) {
     std::FILE* stream = fdopen(fd, "wb");
     if (stream == nullptr) {
         // The file is this call's own: it goes with the descriptor.
+        fault_note_closed(fd);
         close(fd);
         unlink(path);
     }
@@ -141,7 +143,7 @@ std::FILE* platform_fcreate_new(const char* path) {
 }
 
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -162,7 +164,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         record_file_failure(FAILURE_OTHER);
@@ -190,7 +192,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
-    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) {
+    if (platform_fault(FAULT_SEEK, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -198,7 +200,8 @@ std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
 }
 
 int platform_close(int fd) {
-    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const bool fail = platform_fault(FAULT_CLOSE, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE;
+    fault_note_closed(fd);
     // Linux releases the descriptor even when close reports EINTR: never retry.
     const int result = close(fd);
     return fail ? -1 : result;
@@ -223,17 +226,17 @@ namespace {
 
 // EINVAL: the file system keeps nothing to write back for this file (it cannot sync):
 // nothing was lost, and a finished image must not be thrown away for it.
-int sync_descriptor(int fd) {
-    int result = 0;
+int sync_descriptor(int fd, FaultRole role) {
+    int result = -1;
     do {
         result = fsync(fd);
     } while (result != 0 && errno == EINTR && !interrupt_pending());
-    return result == 0 || errno == EINVAL ? 0 : -1;
+    return fault_count_sync(role, result == 0) || errno == EINVAL ? 0 : -1;
 }
 
 // A new name reaches the disk with its folder: sync the folder that holds `path`.
 int sync_folder_of(const char* path) {
-    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_SYNC, ROLE_FOLDER) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -252,7 +255,7 @@ int sync_folder_of(const char* path) {
     }
     const int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return -1;
-    const int synced = sync_descriptor(fd);
+    const int synced = sync_descriptor(fd, ROLE_FOLDER);
     close(fd);
     return synced;
 }
@@ -260,7 +263,7 @@ int sync_folder_of(const char* path) {
 }  // namespace
 
 int platform_rename_replacing(const char* from, const char* to) {
-    if (file_call_action(FAULT_RENAME) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_RENAME, fault_role_of_name(from)) != FAULT_ACTION_NONE) {
         record_file_failure(FAILURE_OTHER);
         return RENAME_FAILED;
     }
@@ -277,11 +280,11 @@ int platform_rename_replacing(const char* from, const char* to) {
 }
 
 int platform_flush_to_disk(std::FILE* stream) {
-    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_SYNC, fault_role_of_stream(stream)) != FAULT_ACTION_NONE) {
         record_file_failure(FAILURE_OTHER);
         return -1;
     }
-    if (std::fflush(stream) != 0 || sync_descriptor(fileno(stream)) != 0) {
+    if (std::fflush(stream) != 0 || sync_descriptor(fileno(stream), fault_role_of_stream(stream)) != 0) {
         record_file_failure(failure_from_errno(errno));
         return -1;
     }

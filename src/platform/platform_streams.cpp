@@ -18,7 +18,7 @@
 namespace {
 
 std::FILE* open_stream(const char* path, const char* mode) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN, fault_role_of_name(path)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return nullptr;
     }
@@ -32,7 +32,7 @@ std::FILE* open_stream(const char* path, const char* mode) {
     }
     // The mode is ASCII ("rb", "wb").
     for (std::size_t i = 0; i <= length; ++i) wide_mode[i] = static_cast<wchar_t>(mode[i]);
-    return _wfopen(wide_path.text, wide_mode);
+    std::FILE* stream = _wfopen(wide_path.text, wide_mode);
 #else
     // Append 'e' (close on exec), as for the descriptors.
     char mode_cloexec[16];
@@ -44,8 +44,10 @@ std::FILE* open_stream(const char* path, const char* mode) {
     std::memcpy(mode_cloexec, mode, length);
     mode_cloexec[length] = 'e';
     mode_cloexec[length + 1] = '\0';
-    return std::fopen(path, mode_cloexec);
+    std::FILE* stream = std::fopen(path, mode_cloexec);
 #endif
+    fault_note_opened(stream, path);
+    return stream;
 }
 
 }  // namespace
@@ -57,14 +59,14 @@ std::FILE* platform_fopen(const char* path, const char* mode) {
 }
 
 std::size_t platform_fread(void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = file_call_action(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ, fault_role_of_stream(stream));
     if (fault == FAULT_ACTION_FAIL) return 0;
     if (fault == FAULT_ACTION_SHORT) count /= 2;
     return std::fread(buffer, 1, count, stream);
 }
 
 std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* stream) {
-    const FaultAction fault = file_call_action(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE, fault_role_of_stream(stream));
     if (fault == FAULT_ACTION_FAIL) {
         record_file_failure(FAILURE_OTHER);
         return 0;
@@ -86,7 +88,7 @@ std::size_t platform_fwrite(const void* buffer, std::size_t count, std::FILE* st
 }
 
 int platform_fseek(std::FILE* stream, std::int64_t offset, int origin) {
-    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) return -1;
+    if (platform_fault(FAULT_SEEK, fault_role_of_stream(stream)) != FAULT_ACTION_NONE) return -1;
 #ifdef _WIN32
     return _fseeki64(stream, offset, origin);
 #else
@@ -103,7 +105,8 @@ std::int64_t platform_ftell(std::FILE* stream) {
 }
 
 int platform_fclose(std::FILE* stream) {
-    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const bool fail = platform_fault(FAULT_CLOSE, fault_role_of_stream(stream)) != FAULT_ACTION_NONE;
+    fault_note_closed(stream);
     // Always closed, so an injected failure leaks nothing.
     errno = 0;
     const int result = std::fclose(stream);

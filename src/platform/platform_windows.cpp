@@ -97,8 +97,9 @@ bool platform_set_current_directory(const char* path) {
 
 // ---- Low-level descriptors ----------------------------------------------------
 
+
 int platform_open(const char* path, FileOpenMode mode) {
-    if (file_call_action(FAULT_OPEN) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_OPEN, fault_role_of_name(path)) != FAULT_ACTION_NONE) {
         errno = EIO;
         record_file_failure(FAILURE_OTHER);
         return -1;
@@ -144,6 +145,7 @@ int platform_open(const char* path, FileOpenMode mode) {
         if (mode == OPEN_CREATE_NEW) DeleteFileW(wide.text);
         record_file_failure(FAILURE_OTHER);
     }
+    fault_note_opened(fd, path);
     return fd;
 }
 
@@ -153,6 +155,7 @@ std::FILE* platform_fcreate_new(const char* path) {
     std::FILE* stream = _fdopen(fd, "wb");
     if (stream == nullptr) {
         // The file is this call's own: it goes with the descriptor.
+        fault_note_closed(fd);
         _close(fd);
         platform_remove(path);
     }
@@ -160,7 +163,7 @@ std::FILE* platform_fcreate_new(const char* path) {
 }
 
 std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_READ);
+    const FaultAction fault = file_call_action(FAULT_READ, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         return -1;
@@ -182,7 +185,7 @@ std::int64_t platform_read(int fd, void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
-    const FaultAction fault = file_call_action(FAULT_WRITE);
+    const FaultAction fault = file_call_action(FAULT_WRITE, fault_role_of_descriptor(fd));
     if (fault == FAULT_ACTION_FAIL) {
         errno = EIO;
         record_file_failure(FAILURE_OTHER);
@@ -214,7 +217,7 @@ std::int64_t platform_write(int fd, const void* buffer, std::uint32_t count) {
 }
 
 std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
-    if (platform_fault(FAULT_SEEK) != FAULT_ACTION_NONE) {
+    if (platform_fault(FAULT_SEEK, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE) {
         errno = EIO;
         return -1;
     }
@@ -222,7 +225,8 @@ std::int64_t platform_seek(int fd, std::int64_t offset, int origin) {
 }
 
 int platform_close(int fd) {
-    const bool fail = platform_fault(FAULT_CLOSE) != FAULT_ACTION_NONE;
+    const bool fail = platform_fault(FAULT_CLOSE, fault_role_of_descriptor(fd)) != FAULT_ACTION_NONE;
+    fault_note_closed(fd);
     const int result = _close(fd);
     return fail ? -1 : result;
 }
@@ -233,7 +237,7 @@ std::int64_t platform_file_length(int fd) {
 }
 
 int platform_flush_to_disk(std::FILE* stream) {
-    if (file_call_action(FAULT_SYNC) != FAULT_ACTION_NONE) {
+    if (file_call_action(FAULT_SYNC, fault_role_of_stream(stream)) != FAULT_ACTION_NONE) {
         errno = EIO;
         record_file_failure(FAILURE_OTHER);
         return -1;
@@ -244,8 +248,12 @@ int platform_flush_to_disk(std::FILE* stream) {
         return -1;
     }
     const std::intptr_t handle = _get_osfhandle(_fileno(stream));
-    if (handle == -1 || !FlushFileBuffers(reinterpret_cast<HANDLE>(handle))) {
-        record_file_failure(handle == -1 ? FAILURE_OTHER : failure_from_windows_error(GetLastError()));
+    if (handle == -1) {
+        record_file_failure(FAILURE_OTHER);
+        return -1;
+    }
+    if (!fault_count_sync(fault_role_of_stream(stream), FlushFileBuffers(reinterpret_cast<HANDLE>(handle)) != 0)) {
+        record_file_failure(failure_from_windows_error(GetLastError()));
         return -1;
     }
     return 0;

@@ -21,4 +21,5 @@ target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.c
                                    ${CMAKE_CURRENT_LIST_DIR}/console_print.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/file_failure.cpp)
 # Empty unless ORV_FAULT_INJECTION is defined (the _faults variant of the library).
-target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp)
+target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/fault_injection.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/fault_roles.cpp)

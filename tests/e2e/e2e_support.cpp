@@ -476,8 +476,17 @@ std::string read_file(const fs::path& path) {
 std::map<std::string, std::uint64_t> read_counts(const fs::path& path) {
     std::map<std::string, std::uint64_t> counts;
     std::ifstream in(path);
-    std::string name;
+    std::string operation, role;
     std::uint64_t count = 0;
-    while (in >> name >> count) counts[name] = count;
+    while (in >> operation >> role >> count) counts[operation + " " + role] = count;
     return counts;
+}
+
+bool fault_fired(const std::map<std::string, std::uint64_t>& counts, std::string fault) {
+    std::replace(fault.begin(), fault.end(), ':', ' ');
+    std::istringstream item(fault);
+    std::string operation, role;
+    std::uint64_t nth = 0;
+    const auto made = item >> operation >> role >> nth ? counts.find(operation + " " + role) : counts.end();
+    return made != counts.end() && made->second >= nth;
 }

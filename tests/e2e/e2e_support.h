@@ -48,7 +48,7 @@ struct RunOptions {
     bool as_nobody = false;                 // drop to uid/gid 65534, so that modes are enforced
     int timeout_seconds = 120;              // a hang ends with SIGKILL and a failed run
 };
-// The program of patcher_setup() in `folder`; with `fault` ("operation:nth:kind") its
+// The program of patcher_setup() in `folder`; with `fault` ("operation:role:nth:kind") its
 // fault-injection build, with that fault armed.
 RunOptions patcher_in(const std::filesystem::path& folder, const std::string& fault = "");
 
@@ -139,5 +139,8 @@ inline void write_file(const std::filesystem::path& path, const Bytes& bytes) {
     write_file(path, std::string(bytes.begin(), bytes.end()));
 }
 std::string read_file(const std::filesystem::path& path);
-// The call counts the fault-injection program writes under ORV_FAULT_COUNTS.
+// The counts the fault-injection program writes under ORV_FAULT_COUNTS, by "operation role"
+// ("close part", "synced folder").
 std::map<std::string, std::uint64_t> read_counts(const std::filesystem::path& path);
+// Whether the armed "operation:role:nth:kind" fired: the counts show that call made nth times.
+bool fault_fired(const std::map<std::string, std::uint64_t>& counts, std::string fault);

@@ -27,19 +27,23 @@ enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD
                NO_TERMINATOR, US_PLUS_4G, SOURCELESS, US_RIGHT_CRC, FULL_OUTPUT };
 enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and left, whatever it holds
 // A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
-// European run early; a US run closes its output fifth, last). KILLED: killed with SIGKILL half-way,
-// then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by
-// 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN: stopped at its
-// first progress line while the same program runs once more in the same folder.
+// European run early): the row fails unless the fault fired, and a success must have reached the disk
+// (ON_THE_DISK arms nothing). SIGNALS: the signal sent at the first progress line. KILLED: killed with
+// SIGKILL half-way, then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at
+// the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN:
+// stopped at its first progress line while the same program runs once more in the same folder.
 // IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder. ON_FAT: the fault-injection
 // program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has hold-file.exe hold a file as
 // HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
-enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
-                   OUTPUT_CLOSE_FAILS, CONSOLE_CLOSED, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY,
-                   SECOND_RUN, IN_TEMPORARY_FOLDER, ON_FAT, PART_HELD, PART_HELD_LONG, OUTPUT_HELD,
-                   OUTPUT_HELD_SHARING_DELETE, CTRL_C_WHILE_HELD, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
-const std::map<Disturbance, std::string> FAULTS = {{WRITE_FAILS, "write:2:fail"}, {FLUSH_FAILS, "sync:1:fail"},
-    {RENAME_FAILS, "rename:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:5:fail"}, {CONSOLE_CLOSED, "write:2:fail"}};
+enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, ON_THE_DISK, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
+                   OUTPUT_CLOSE_FAILS, FOLDER_FLUSH_FAILS, CONSOLE_CLOSED, CTRL_C, HANG_UP, TERMINATED, QUIT, KILLED,
+                   KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY, SECOND_RUN, IN_TEMPORARY_FOLDER, ON_FAT, PART_HELD,
+                   PART_HELD_LONG, OUTPUT_HELD, OUTPUT_HELD_SHARING_DELETE, CTRL_C_WHILE_HELD, SHRINK_IMAGE,
+                   REMOVE_PATCH, REMOVE_IMAGE };
+const std::map<Disturbance, std::string> FAULTS = {{ON_THE_DISK, ""}, {WRITE_FAILS, "write:temp:2:fail"},
+    {FLUSH_FAILS, "sync:part:1:fail"}, {RENAME_FAILS, "rename:part:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:part:1:fail"},
+    {FOLDER_FLUSH_FAILS, "sync:folder:1:fail"}};
+const std::map<Disturbance, int> SIGNALS = {{CTRL_C, SIGINT}, {HANG_UP, SIGHUP}, {TERMINATED, SIGTERM}, {QUIT, SIGQUIT}};
 // The file, "none" or "delete" sharing, for how many seconds, and whether to wait for it to appear.
 struct Hold {
     std::string path, sharing;
@@ -77,8 +81,8 @@ struct Scene {
 
 constexpr std::uint32_t US_DUMP_CRC = 0xECD1E5BD;   // the real US dump's CRC32
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
-// As many progress lines as the rebuild's steps write, from 0 to 50 %.
-const std::string REBUILD_LINES = "<the rebuild's progress lines>";
+// As many progress lines as the rebuild's steps write, from 0 to 50 %; any number of progress lines.
+const std::string REBUILD_LINES = "<the rebuild's progress lines>", SOME_LINES = "<progress lines>";
 
 // Twelve windows of 8 MiB, each one byte repeated.
 Bytes long_patch(std::string* expected) {
@@ -175,6 +179,8 @@ std::string no_patch(const std::string& image, bool european = false, const std:
 std::vector<Scene> scenes(const fs::path& folder) {
     const File us{"game.iso", US}, patch{US_PATCH, PATCH}, old_output{"game_patched.iso", TEXT, "old"};
     const File eu{"game.iso", EU}, eu_patch{EU_PATCH, TEXT, "x"}, any_patch{"OV1_Patch_XX-FR_v1.xdelta", PATCH};
+    const File long_patch{US_PATCH, LONG_PATCH};
+    const std::string us_interrupted = us_start() + SOME_LINES + patch_failed();
     const std::string part = "game_patched.iso.part";
     std::string deep = "deep";
     for (int level = 0; level < 300; ++level) deep += "/d";
@@ -225,6 +231,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"PatchPathPastTheLimit", {us, {patch_too_deep, PATCH}}, no_patch("game.iso", false, path_too_long(patch_too_deep)),
          {}},
         {"Success", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}},
+        {"SuccessReachesTheDisk", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}},
+         ON_THE_DISK},
         // A checksum failure tells a bad dump (its CRC32 is not the expected one) from a bad patch.
         {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, old_output},
          us_start() + crc_lines() + crc_failed("game.iso") +
@@ -268,13 +276,20 @@ std::vector<Scene> scenes(const fs::path& folder) {
          {{"game_patched.iso", GONE}, {part, OUTPUT}}, RENAME_FAILS},
         {"OutputCloseFails", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
          OUTPUT_CLOSE_FAILS},
-        {"KilledHalfWayThenRunAgain", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}},
-         KILLED},
+        {"NewNameNotOnTheDisk", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
+         FOLDER_FLUSH_FAILS},
+        // Stopped while it writes: the failure, no prompt, nothing left. Wine turns SIGINT alone into a
+        // console event; the other signals end a Windows program at once, as the Task Manager would.
+        {"InterruptedByCtrlCInThePatch", {us, long_patch}, us_interrupted, {}, CTRL_C},
+        {"InterruptedByHangUpInThePatch", {us, long_patch}, us_interrupted, {}, HANG_UP, NATIVE},
+        {"InterruptedByTermInThePatch", {us, long_patch}, us_interrupted, {}, TERMINATED, NATIVE},
+        {"InterruptedByQuitInThePatch", {us, long_patch}, us_interrupted, {}, QUIT, NATIVE},
+        {"InterruptedByCtrlCInTheRebuild", {eu, eu_patch}, eu_start + SOME_LINES + patch_failed(), {}, CTRL_C},
+        {"KilledHalfWayThenRunAgain", {us, long_patch}, long_success, {{"game_patched.iso", OUTPUT}}, KILLED},
         // A virus scanner reads the part file as soon as it is closed: the run waits for it, then names it.
-        {"PartFileHeldForAMoment", {us, {US_PATCH, LONG_PATCH}}, long_success, {{"game_patched.iso", OUTPUT}},
-         PART_HELD, WINE},
+        {"PartFileHeldForAMoment", {us, long_patch}, long_success, {{"game_patched.iso", OUTPUT}}, PART_HELD, WINE},
         // Held for longer than the waiting: the finished image is kept under the part file's name.
-        {"PartFileHeldForLong", {us, {US_PATCH, LONG_PATCH}},
+        {"PartFileHeldForLong", {us, long_patch},
          us_start() + progress(1) + progress(2) + progress(3) + output_kept("game_patched.iso", part) + press_key(),
          {{part, OUTPUT}}, PART_HELD_LONG, WINE},
         // An emulator has the old output open, with or without delete sharing: found before anything is written.
@@ -283,8 +298,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"OldOutputHeldWithDeleteSharing", {us, patch, old_output}, us_failed(output_held("game_patched.iso")), {},
          OUTPUT_HELD_SHARING_DELETE, WINE},
         // Ctrl+C stops the waiting at once: the held part file stays, there is no output.
-        {"CtrlCWhileThePartFileIsHeld", {us, {US_PATCH, LONG_PATCH}},
-         us_start() + progress(1) + progress(2) + progress(3) + patch_failed(), {{part, KEPT}}, CTRL_C_WHILE_HELD, WINE},
+        {"CtrlCWhileThePartFileIsHeld", {us, long_patch}, us_start() + progress(1) + progress(2) + progress(3) +
+         patch_failed(), {{part, KEPT}}, CTRL_C_WHILE_HELD, WINE},
         // USB sticks and SD cards: FAT32 and exFAT answer fewer questions, and the program's own files still go.
         {"OnFatTheIntermediateImageGoes", {eu, {EU_PATCH, SOURCELESS}}, eu_success, {{"game_patched.iso", OUTPUT}},
          ON_FAT, WINE},
@@ -313,9 +328,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
          rebuild_failed, {{"game_temp.iso", GONE}}, WRITE_FAILS, BOTH, "", {{"game.iso", "game_temp.iso"}}},
         {"IntermediateNameIsADanglingLink", {eu, eu_patch, {"game_temp.iso", LINK, "nowhere"}}, rebuild_failed,
          {{"game_temp.iso", GONE}}, WRITE_FAILS, NATIVE, "", {{"game.iso", "game_temp.iso"}}},
-        // A console whose reader has gone changes nothing: the run ends on its own path.
-        {"ConsoleClosed", {eu, eu_patch, {"game_temp.iso", TEXT, "left"}}, "", {{"game_temp.iso", GONE}},
-         CONSOLE_CLOSED, NATIVE},
+        // A console whose reader has gone changes nothing: the run goes on to its end.
+        {"ConsoleClosed", {us, patch}, "", {{"game_patched.iso", OUTPUT}}, CONSOLE_CLOSED},
         // A lone Latin-1 byte, as older tools leave names (the accented start folder has UTF-8).
         {"Latin1Names", {{latin1 + ".iso", US}, patch}, succeeded(latin1 + ".iso", latin1 + "_patched.iso"),
          {{latin1 + "_patched.iso", OUTPUT}}, NONE, NATIVE},
@@ -400,14 +414,24 @@ std::string run_in_process(const fs::path& folder, bool european, Disturbance di
     return testing::internal::GetCapturedStdout();
 }
 
-// `output` with REBUILD_LINES in place of the rebuild's progress lines, where `expected` has it.
+// `output` with the token `expected` has (REBUILD_LINES, SOME_LINES) in place of the lines it stands for.
 std::string as_expected(const std::string& output, const std::string& expected) {
-    const std::size_t at = expected.find(REBUILD_LINES), end = output.rfind(progress(50));   // the driver's line
-    if (at == std::string::npos || end == std::string::npos || end < at) return output;
-    const std::string lines = output.substr(at, end - at);
-    const bool rebuild = lines.starts_with(progress(0)) && lines.ends_with(progress(50)) &&
-                         lines.find_first_not_of("Progression: 0123456789%\r") == std::string::npos;
-    return rebuild ? output.substr(0, at) + REBUILD_LINES + output.substr(end) : output;
+    for (const std::string& token : {REBUILD_LINES, SOME_LINES}) {
+        const std::size_t at = expected.find(token);
+        if (at == std::string::npos || output.compare(0, at, expected, 0, at) != 0) continue;
+        std::size_t end = at;
+        for (std::size_t line_end; output.compare(end, 13, "Progression: ") == 0 &&
+                                   (line_end = output.find('\r', end)) != std::string::npos;) {
+            end = line_end + 1;
+        }
+        const std::string lines = output.substr(at, end - at);
+        // The rebuild's lines go from 0 to 50 %, before the driver's own 50 %.
+        const bool rebuild = lines.starts_with(progress(0)) && lines.ends_with(progress(50) + progress(50));
+        if (token == REBUILD_LINES && !rebuild) return output;
+        if (token == REBUILD_LINES) end -= progress(50).size();
+        return output.substr(0, at) + token + output.substr(end);
+    }
+    return output;
 }
 
 bool listed_before(const fs::path& folder, const std::string& first, const std::string& second) {
@@ -493,9 +517,19 @@ TEST_P(PlayerScene, Run) {
         options.program = (reachable.path / "patcher").string();
         options.as_nobody = true;
     }
+    TempFolder counts_folder;
+    const fs::path counts = counts_folder.path / "counts";
     if (FAULTS.contains(scene.disturbance)) {
         options = patcher_in(folder.path / scene.start, FAULTS.at(scene.disturbance));
-        options.output_closed = scene.disturbance == CONSOLE_CLOSED;
+        options.program = patcher_setup().patcher_faults;
+        options.environment.push_back({"ORV_FAULT_COUNTS", counts.string()});
+    }
+    options.output_closed = scene.disturbance == CONSOLE_CLOSED;
+    if (SIGNALS.contains(scene.disturbance)) {
+        options.key_press = false;   // an interrupted run must not wait for one
+        options.signal_when = progress(1);
+        options.signal_number = SIGNALS.at(scene.disturbance);
+        options.timeout_seconds = 30;
     }
     if (!scene.free_space.empty()) {
         options.program = patcher_setup().patcher_faults;
@@ -561,6 +595,7 @@ TEST_P(PlayerScene, Run) {
     } else {
         run = run_program(options);
         EXPECT_FALSE(run.timed_out);
+        EXPECT_EQ(run.signal_sent, !options.signal_when.empty());
         if (scene.disturbance != CTRL_C_AT_PROMPT && scene.disturbance != CTRL_C_ON_TERMINAL) {
             EXPECT_EQ(run.exit_status, 0);
         } else if (!running_windows_program()) {
@@ -578,6 +613,17 @@ TEST_P(PlayerScene, Run) {
         const std::string image = scene.files[0].path;
         EXPECT_EQ(second_output, banner() + (scene.files[0].content == EU ? eu_detected(image) : us_detected(image)) +
                                      other_run(image) + press_key());
+    }
+    if (FAULTS.contains(scene.disturbance)) {
+        const auto calls = read_counts(counts);
+        const std::string& fault = FAULTS.at(scene.disturbance);
+        EXPECT_TRUE(fault.empty() || fault_fired(calls, fault)) << "the fault never fired";
+        // A finished image reached the disk; one under the output's name, that name too.
+        for (const auto& [path, after] : scene.after) {
+            if (after != OUTPUT) continue;
+            EXPECT_TRUE(calls.contains("synced part")) << "the output was not flushed to the disk";
+            EXPECT_TRUE(path.ends_with(".part") || calls.contains("synced folder")) << "its name is not on the disk";
+        }
     }
 
     std::set<std::string> expected_tree = before;

@@ -1,6 +1,6 @@
 // The rebuild's operations on one small source: each row runs clean, then once per
-// failing or short call of every kind (open, read, write, seek, close) up to one past
-// the clean run's count (of a long run of calls, the first and last few). Every fault
+// failing or short call of every kind (open, read, write, seek, close) on each file up to
+// one past the clean run's count (of a long run of calls, the first and last few). Every fault
 // must be noticed, a success must have exactly the clean output, and the source is
 // closed and no buffer kept whatever happens.
 #include <gtest/gtest.h>
@@ -146,23 +146,27 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
         EXPECT_TRUE(clean == operation.output);
         EXPECT_EQ(bytes_written, clean.size());
         EXPECT_EQ(std::count(console.begin(), console.end(), '\r'), operation.progress_lines);
-        std::uint64_t counts[FAULT_OPERATION_COUNT];
-        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
-            counts[op] = fault_injection_count(static_cast<FaultOperation>(op));
-        }
-        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
-            for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
-                // The pieces of one copy fail alike: its first and last few calls stand for the rest.
-                for (std::uint64_t k = 1; k <= counts[op] + 1; k = k == 3 && counts[op] > 6 ? counts[op] - 2 : k + 1) {
-                    SCOPED_TRACE(std::to_string(op) + ":" + std::to_string(k) + (kind ? ":short" : ":fail"));
-                    const bool ok = run([&](W w) {
-                        fault_injection_arm(static_cast<FaultOperation>(op), k, kind);
-                        return operation.run(w);
-                    }, &console);
-                    // Every fault is noticed, closes of the source included: its read may have been cut short.
-                    EXPECT_EQ(ok, k > counts[op]);
-                    if (ok) {
-                        EXPECT_TRUE(read_all(output_path) == clean) << "success with a wrong output";
+        for (const FaultRole role : {ROLE_IMAGE, ROLE_TEMP}) {
+            std::uint64_t counts[FAULT_OPERATION_COUNT];
+            for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
+                counts[op] = fault_injection_count(static_cast<FaultOperation>(op), role);
+            }
+            for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
+                for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
+                    // The pieces of one copy fail alike: its first and last few calls stand for the rest.
+                    for (std::uint64_t k = 1; k <= counts[op] + 1;
+                         k = k == 3 && counts[op] > 6 ? counts[op] - 2 : k + 1) {
+                        SCOPED_TRACE(std::to_string(op) + ":" + std::to_string(role) + ":" + std::to_string(k) +
+                                     (kind ? ":short" : ":fail"));
+                        const bool ok = run([&](W w) {
+                            fault_injection_arm(static_cast<FaultOperation>(op), role, k, kind);
+                            return operation.run(w);
+                        }, &console);
+                        // Every fault is noticed, closes of the source included: its read may have been cut short.
+                        EXPECT_EQ(ok, k > counts[op]);
+                        if (ok) {
+                            EXPECT_TRUE(read_all(output_path) == clean) << "success with a wrong output";
+                        }
                     }
                 }
             }

@@ -43,18 +43,6 @@ std::optional<Bytes> reference_window_target(const Bytes& source, std::uint64_t 
     return target;
 }
 
-std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count) {
-    std::uint32_t s1 = 1;
-    std::uint32_t s2 = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        s1 = (s1 + bytes[i]) % 65521;
-        s2 = (s2 + s1) % 65521;
-    }
-    return (s2 << 16) | s1;
-}
-
-std::uint32_t reference_adler32(const Bytes& bytes) { return reference_adler32(bytes.data(), bytes.size()); }
-
 Bytes random_bytes(std::size_t count, unsigned seed) {
     std::mt19937 generator(seed);
     Bytes bytes(count);

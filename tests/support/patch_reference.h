@@ -1,5 +1,5 @@
 // What only the tests need beside the patch writer: the target of a window worked
-// out straight from its instructions, Adler-32 the slow way, and repeatable bytes.
+// out straight from its instructions, and repeatable bytes.
 #pragma once
 
 #include "patch_writer.h"
@@ -17,7 +17,3 @@ Bytes random_bytes(std::size_t count, unsigned seed);
 // Returns nullopt when an instruction reads outside the source or ahead of the target.
 std::optional<Bytes> reference_window_target(const Bytes& source, std::uint64_t copy_offset,
                                              std::uint64_t copy_length, const std::vector<PatchOp>& ops);
-
-// Adler-32 the slow way: both sums reduced after every byte.
-std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count);
-std::uint32_t reference_adler32(const Bytes& bytes);

@@ -43,10 +43,10 @@ Bytes prefix(const Bytes& bytes, std::size_t count) { return Bytes(bytes.begin()
 
 // A source of two blocks and a patch of exactly two chunks: a window copying from
 // block 1, one adding 20000 bytes across the chunk boundary, one copying from
-// block 0 again (a seek back).
+// block 0 again (a seek back). Named as the program names them: faults address files by role.
 struct Files {
     fs::path folder = fs::temp_directory_path() / ("orv_apply_" + std::to_string(getpid()));
-    fs::path source = folder / "source", patch = folder / "patch", output = folder / "output";
+    fs::path source = folder / "game.iso", patch = folder / "p.xdelta", output = folder / "game_patched.iso.part";
     std::vector<WindowSpec> windows;
     FileHeaderSpec header;
     Bytes expected;
@@ -100,30 +100,34 @@ TEST(ApplyPatch, OutcomesHaveTheirCodeAndMessage) {
         const char* name;
         Bytes patch;
         FaultOperation operation;
+        FaultRole role;
         std::uint64_t nth;   // 0: no fault
         int code;
         const char* message;
         std::optional<std::size_t> output;   // bytes of the expected output written; {}: any
     } cases[] = {
-        {"whole", patch, FAULT_OPEN, 0, 0, "", 20200},
-        {"empty patch", {}, FAULT_OPEN, 0, DECODE_INVALID_INPUT, "empty patch file", 0},
-        {"cut inside the file header", {'a', 'b'}, FAULT_OPEN, 0, APPLY_PATCH_NO_WINDOW, "patch holds no window", 0},
-        {"a file header alone", {0xD6, 0xC3, 0xC4, 0, 0}, FAULT_OPEN, 0, APPLY_PATCH_NO_WINDOW,
+        {"whole", patch, FAULT_OPEN, ROLE_ANY, 0, 0, "", 20200},
+        {"empty patch", {}, FAULT_OPEN, ROLE_ANY, 0, DECODE_INVALID_INPUT, "empty patch file", 0},
+        {"cut inside the file header", {'a', 'b'}, FAULT_OPEN, ROLE_ANY, 0, APPLY_PATCH_NO_WINDOW,
          "patch holds no window", 0},
-        {"cut at the chunk boundary", prefix(patch, PATCH_CHUNK_SIZE), FAULT_OPEN, 0, DECODE_INVALID_INPUT,
+        {"a file header alone", {0xD6, 0xC3, 0xC4, 0, 0}, FAULT_OPEN, ROLE_ANY, 0, APPLY_PATCH_NO_WINDOW,
+         "patch holds no window", 0},
+        {"cut at the chunk boundary", prefix(patch, PATCH_CHUNK_SIZE), FAULT_OPEN, ROLE_ANY, 0, DECODE_INVALID_INPUT,
          "eof in decode", 100},
-        {"no source file", patch, FAULT_OPEN, 2, DECODE_INVALID_INPUT, "source input required", 0},
-        {"last window's checksum", patch_bytes(bad_last, files.header), FAULT_OPEN, 0, DECODE_CHECKSUM_MISMATCH,
-         "target window checksum mismatch", 20100},
-        {"patch open", patch, FAULT_OPEN, 1, APPLY_PATCH_OPEN_FAILED, "cannot open patch file", 0},
-        {"output open", patch, FAULT_OPEN, 3, APPLY_OUTPUT_OPEN_FAILED, "cannot open output file", 0},
-        {"patch length", patch, FAULT_SEEK, 1, APPLY_PATCH_SIZE_FAILED, "cannot determine patch file length", 0},
-        {"patch read", patch, FAULT_READ, 2, APPLY_PATCH_READ_FAILED, "patch file read failed or ended early", 0},
-        {"source read", patch, FAULT_READ, 1, APPLY_SOURCE_READ_FAILED, "cannot read source file", 0},
-        {"output write", patch, FAULT_WRITE, 2, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
-        {"output close", patch, FAULT_CLOSE, 1, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
-        {"output flush to the disk", patch, FAULT_SYNC, 1, APPLY_OUTPUT_FLUSH_FAILED, "cannot flush output file to disk",
-         {}},
+        {"no source file", patch, FAULT_OPEN, ROLE_IMAGE, 1, DECODE_INVALID_INPUT, "source input required", 0},
+        {"last window's checksum", patch_bytes(bad_last, files.header), FAULT_OPEN, ROLE_ANY, 0,
+         DECODE_CHECKSUM_MISMATCH, "target window checksum mismatch", 20100},
+        {"patch open", patch, FAULT_OPEN, ROLE_PATCH, 1, APPLY_PATCH_OPEN_FAILED, "cannot open patch file", 0},
+        {"output open", patch, FAULT_OPEN, ROLE_PART, 1, APPLY_OUTPUT_OPEN_FAILED, "cannot open output file", 0},
+        {"patch length", patch, FAULT_SEEK, ROLE_PATCH, 1, APPLY_PATCH_SIZE_FAILED,
+         "cannot determine patch file length", 0},
+        {"patch read", patch, FAULT_READ, ROLE_PATCH, 1, APPLY_PATCH_READ_FAILED,
+         "patch file read failed or ended early", 0},
+        {"source read", patch, FAULT_READ, ROLE_IMAGE, 1, APPLY_SOURCE_READ_FAILED, "cannot read source file", 0},
+        {"output write", patch, FAULT_WRITE, ROLE_PART, 2, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
+        {"output close", patch, FAULT_CLOSE, ROLE_PART, 1, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file", {}},
+        {"output flush to the disk", patch, FAULT_SYNC, ROLE_PART, 1, APPLY_OUTPUT_FLUSH_FAILED,
+         "cannot flush output file to disk", {}},
     };
     for (bool refused : SOURCE_PATHS) {
         fault_injection_refuse_mappings(refused);
@@ -132,10 +136,11 @@ TEST(ApplyPatch, OutcomesHaveTheirCodeAndMessage) {
             write_file(files.patch, c.patch);
             fs::remove(files.output);
             fault_injection_reset();
-            if (c.nth != 0) fault_injection_arm(c.operation, c.nth, FAULT_SHORT);
+            if (c.nth != 0) fault_injection_arm(c.operation, c.role, c.nth, FAULT_SHORT);
             const Outcome outcome = apply(files);
             EXPECT_EQ(outcome.code, c.code);
             EXPECT_EQ(outcome.message, c.message);
+            EXPECT_TRUE(c.code != 0 || fault_injection_synced(ROLE_PART) == 1) << "a success not flushed to the disk";
             if (c.output) {
                 EXPECT_TRUE(outcome.output == prefix(files.expected, *c.output));
             }
@@ -151,21 +156,30 @@ TEST(ApplyPatch, EveryFailingFileCallFailsTheApplication) {
         fault_injection_refuse_mappings(refused);
         fault_injection_reset();
         ASSERT_EQ(apply(files).code, 0);
-        std::uint64_t calls[FAULT_OPERATION_COUNT];
-        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) calls[op] = fault_injection_count(FaultOperation(op));
+        std::uint64_t calls[FAULT_OPERATION_COUNT][FAULT_ROLE_COUNT];
         for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
-            for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
-                for (std::uint64_t nth = 1; nth <= calls[op]; ++nth) {
-                    fault_injection_reset();
-                    fault_injection_arm(FaultOperation(op), nth, kind);
-                    const Outcome outcome = apply(files);
-                    const std::string where = path_name(refused) + " " + std::to_string(op) + ":" +
-                                              std::to_string(nth) + ":" + std::to_string(kind);
-                    EXPECT_TRUE(outcome.code == 0 ? outcome.output == files.expected
-                                                  : outcome.code != DECODE_CHECKSUM_MISMATCH)
-                        << where << " gave " << outcome.code;
-                    const std::uint64_t opened = fault_injection_count(FAULT_OPEN) - (op == FAULT_OPEN ? 1 : 0);
-                    EXPECT_EQ(fault_injection_count(FAULT_CLOSE), opened) << where;
+            for (int role = 0; role < FAULT_ROLE_COUNT; ++role) {
+                calls[op][role] = fault_injection_count(FaultOperation(op), FaultRole(role));
+            }
+        }
+        for (int op = 0; op < FAULT_OPERATION_COUNT; ++op) {
+            for (int role = 0; role < FAULT_ROLE_COUNT; ++role) {
+                for (FaultKind kind : {FAULT_FAIL, FAULT_SHORT}) {
+                    for (std::uint64_t nth = 1; nth <= calls[op][role]; ++nth) {
+                        fault_injection_reset();
+                        fault_injection_arm(FaultOperation(op), FaultRole(role), nth, kind);
+                        const Outcome outcome = apply(files);
+                        const std::string where = path_name(refused) + " " + std::to_string(op) + ":" +
+                                                  std::to_string(role) + ":" + std::to_string(nth) + ":" +
+                                                  std::to_string(kind);
+                        EXPECT_GE(fault_injection_count(FaultOperation(op), FaultRole(role)), nth) << where;
+                        EXPECT_TRUE(outcome.code == 0 ? outcome.output == files.expected
+                                                      : outcome.code != DECODE_CHECKSUM_MISMATCH)
+                            << where << " gave " << outcome.code;
+                        const std::uint64_t opened =
+                            fault_injection_count(FAULT_OPEN, ROLE_ANY) - (op == FAULT_OPEN ? 1 : 0);
+                        EXPECT_EQ(fault_injection_count(FAULT_CLOSE, ROLE_ANY), opened) << where;
+                    }
                 }
             }
         }

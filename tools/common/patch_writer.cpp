@@ -1,8 +1,8 @@
 #include "patch_writer.h"
 
 #include "vcdiff/decode_types.h"
-#include "vcdiff/decoder.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -373,9 +373,26 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
     window.addresses = encoder->addresses;
     if (expected_target != nullptr) {
         window.indicator = static_cast<std::uint8_t>(indicator | VCD_CHECKSUM);
-        window.checksum = adler32(1, expected_target->data(), expected_target->size());
+        window.checksum = reference_adler32(*expected_target);
     }
     return window;
+}
+
+std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count, std::uint32_t initial) {
+    constexpr std::uint64_t modulus = 65521;
+    std::uint64_t s1 = initial & 0xFFFFu, s2 = initial >> 16;
+    while (count > 0) {
+        const std::size_t run = std::min<std::size_t>(count, 1u << 20);
+        for (std::size_t i = 0; i < run; ++i) {
+            s1 += bytes[i];
+            s2 += s1;
+        }
+        s1 %= modulus;
+        s2 %= modulus;
+        bytes += run;
+        count -= run;
+    }
+    return static_cast<std::uint32_t>(s2 % modulus << 16 | s1 % modulus);
 }
 
 Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header) {

@@ -153,6 +153,12 @@ WindowSpec window_from_encoder(InstructionEncoder* encoder, std::uint8_t indicat
                                std::uint64_t copy_length = 0, std::uint64_t copy_offset = 0,
                                const Bytes* expected_target = nullptr);
 
+// Adler-32 from its definition, apart from the program's kernels, so that a patch never
+// checks the program against itself. Sums of 64 bits, reduced once a MiB: fast enough
+// for the 2.6 GB of a full-size patch.
+std::uint32_t reference_adler32(const std::uint8_t* bytes, std::size_t count, std::uint32_t initial = 1);
+inline std::uint32_t reference_adler32(const Bytes& bytes) { return reference_adler32(bytes.data(), bytes.size()); }
+
 // A whole patch in memory: the header, then the windows.
 Bytes patch_bytes(const std::vector<WindowSpec>& windows, const FileHeaderSpec& header = {});
 

@@ -249,7 +249,7 @@ TestPatchResult write_test_patch(const TestPatchOptions& options, const PatchSou
         }
         if (options.checksums) {
             window.indicator = static_cast<std::uint8_t>(window.indicator | VCD_CHECKSUM);
-            window.checksum = adler32(1, target, length);
+            window.checksum = reference_adler32(target, length);
             if (options.bad_checksum_window == index) window.checksum ^= 1;
         }
         if (target_hash != nullptr) sha256_add(*target_hash, target, length);
