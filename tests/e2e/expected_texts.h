@@ -3,6 +3,8 @@
 // catalogue; console_text() turns them into what this run shows.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "e2e_support.h"
@@ -116,6 +118,19 @@ inline std::string patch_not_for_image(const std::string& patch) {
                         "\"%s\" est endommag\x82 ou n'est pas celui de cette version du jeu. T\x82l\x82" "chargez-le "
                         "\x85 nouveau.\n", patch);
 }
-inline std::string crc_found(const std::string& image, const std::string& crc, const std::string& expected) {
-    return console_text("CRC32 de \"%s\" : " + crc + " (attendu : " + expected + ").\n", image);
+inline std::string hex(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
 }
+inline std::string crc_found(const std::string& image, std::uint32_t crc, std::uint32_t expected) {
+    return console_text("CRC32 de \"%s\" : " + hex(crc) + " (attendu : " + hex(expected) + ").\n", image);
+}
+// The lines of the CRC32 computation over a whole disc image: 0 to 100 %, each once.
+inline std::string crc_lines() {
+    std::string lines;
+    for (int percent = 0; percent <= 100; ++percent) lines += "Calcul du CRC32 : " + std::to_string(percent) + " %\r";
+    return lines;
+}
+inline constexpr std::uint32_t US_DUMP_CRC = 0xECD1E5BD, EU_DUMP_CRC = 0x355F1080;   // the real dumps'
+

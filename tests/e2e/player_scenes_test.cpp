@@ -79,7 +79,6 @@ struct Scene {
     std::string free_space = "";   // bytes the volume has free, as the fault-injection program sees it
 };
 
-constexpr std::uint32_t US_DUMP_CRC = 0xECD1E5BD;   // the real US dump's CRC32
 const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_EU-FR_v1.xdelta";
 // As many progress lines as the rebuild's steps write, from 0 to 50 %; any number of progress lines.
 const std::string REBUILD_LINES = "<the rebuild's progress lines>", SOME_LINES = "<progress lines>";
@@ -154,17 +153,6 @@ std::string path_of_units(const fs::path& folder, std::size_t units, const std::
 
 std::string patched(const std::string& image) { return image.substr(0, image.size() - 4) + OUTPUT_SUFFIX; }
 
-std::string hex(std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", value);
-    return text;
-}
-// The lines of the CRC32 computation over a whole image: 0 to 100 %, each once.
-std::string crc_lines() {
-    std::string lines;
-    for (int percent = 0; percent <= 100; ++percent) lines += "Calcul du CRC32 : " + std::to_string(percent) + " %\r";
-    return lines;
-}
 
 std::string us_start(const std::string& image = "game.iso") { return banner() + us_detected(image) + patching(); }
 std::string us_failed(const std::string& reason = "") { return us_start() + patch_failed() + reason + press_key(); }
@@ -236,10 +224,10 @@ std::vector<Scene> scenes(const fs::path& folder) {
         // A checksum failure tells a bad dump (its CRC32 is not the expected one) from a bad patch.
         {"ChecksumFailure", {us, {US_PATCH, BAD_CRC}, old_output},
          us_start() + crc_lines() + crc_failed("game.iso") +
-             crc_found("game.iso", hex(sparse_crc32(US_SIZE, us_image_contents())), hex(US_DUMP_CRC)) + press_key(),
+             crc_found("game.iso", sparse_crc32(US_SIZE, us_image_contents()), US_DUMP_CRC) + press_key(),
          {{"game_patched.iso", GONE}}},
         {"ChecksumFailureWithTheRightDump", {{"game.iso", US_RIGHT_CRC}, {US_PATCH, BAD_CRC}},
-         us_start() + crc_lines() + patch_not_for_image(US_PATCH) + crc_found("game.iso", hex(US_DUMP_CRC), hex(US_DUMP_CRC)) +
+         us_start() + crc_lines() + patch_not_for_image(US_PATCH) + crc_found("game.iso", US_DUMP_CRC, US_DUMP_CRC) +
              press_key(), {}},
         {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(patch_damaged(US_PATCH)),
          {{"game_patched.iso", GONE}}},
