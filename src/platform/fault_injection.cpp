@@ -23,7 +23,8 @@ struct FaultTable {
 FaultTable g_faults{};
 bool g_mappings_refused = false;
 
-const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close", "sync", "rename"};
+const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close", "sync", "rename",
+                                                              "writeout"};
 
 bool parse_operation(const char* text, std::size_t length, FaultOperation* op) {
     for (int i = 0; i < FAULT_OPERATION_COUNT; ++i) {

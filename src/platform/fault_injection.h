@@ -9,8 +9,9 @@
 #include <cstdint>
 
 // FAULT_SYNC: a flush to the disk (of a file, or of a folder after a rename).
+// FAULT_WRITE_OUT: a range of the output handed to the disk while it is written.
 enum FaultOperation { FAULT_OPEN, FAULT_READ, FAULT_WRITE, FAULT_SEEK, FAULT_CLOSE, FAULT_SYNC, FAULT_RENAME,
-                      FAULT_OPERATION_COUNT };
+                      FAULT_WRITE_OUT, FAULT_OPERATION_COUNT };
 enum FaultKind { FAULT_FAIL, FAULT_SHORT };
 
 // What the platform layer must do with the call it is about to make.

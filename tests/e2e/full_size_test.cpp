@@ -10,6 +10,7 @@
 
 #include "e2e_support.h"
 #include "expected_texts.h"
+#include "platform/write_out.h"
 #include "sha256.h"
 #include "synthetic_eu_image.h"
 
@@ -187,7 +188,7 @@ TEST_P(FullSize, Run) {
         std::vector<std::string> faults = {""};
         if (row == FAULT_POINTS) {
             // A clean run counts the calls; faults go in a rebuild read, mid-run, in the last
-            // windows and on the output's close, the last.
+            // windows, in a write-out mid-run (the disk's error) and on the output's close, the last.
             TempFolder counts_folder;
             RunOptions options = full_run(folder.path, true);
             options.environment.push_back({"ORV_FAULT_COUNTS", (counts_folder.path / "counts").string()});
@@ -197,9 +198,12 @@ TEST_P(FullSize, Run) {
             EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
             fs::remove(output);
             const auto counts = read_counts(counts_folder.path / "counts");
-            ASSERT_EQ(counts.size(), 7u);
+            ASSERT_EQ(counts.size(), 8u);
+            // The output went to the disk as it was written, all but its last two ranges.
+            EXPECT_GE((counts.at("writeout") + 2) * WRITE_OUT_RANGE, INTERMEDIATE_SIZE);
             faults = {"read:20:short", "write:" + std::to_string(counts.at("write") / 2) + ":fail",
                       "write:" + std::to_string(counts.at("write") - 1) + ":short",
+                      "writeout:" + std::to_string(counts.at("writeout") / 2) + ":fail",
                       "close:" + std::to_string(counts.at("close")) + ":fail"};
         }
         for (const std::string& fault : faults) {

@@ -36,7 +36,7 @@ TEST(NativeOnly, EveryFailingCallOfAUsRunEndsInSuccessOrACleanFailure) {
     ASSERT_EQ(run_program(options).output, succeeded);
     ASSERT_EQ(read_file(output), expected);
     const auto counts = read_counts(counts_folder.path / "counts");
-    ASSERT_EQ(counts.size(), 7u);
+    ASSERT_EQ(counts.size(), 8u);
     options.environment.pop_back();
 
     for (const auto& [operation, count] : counts) {
