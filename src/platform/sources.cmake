@@ -9,7 +9,8 @@ else()
   target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/file_mapping_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/large_blocks_posix.cpp
-                                   ${CMAKE_CURRENT_LIST_DIR}/console_posix.cpp)
+                                   ${CMAKE_CURRENT_LIST_DIR}/console_posix.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/write_out_posix.cpp)
 endif()
 target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/console_print.cpp)
