@@ -29,7 +29,8 @@ struct FaultTable {
 FaultTable g_faults{};
 bool g_mappings_refused = false;
 
-const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close", "sync", "rename"};
+const char* const OPERATION_NAMES[FAULT_OPERATION_COUNT] = {"open", "read", "write", "seek", "close", "sync", "rename",
+                                                              "writeout"};
 const char* const ROLE_NAMES[FAULT_ROLE_COUNT + 1] = {"other", "image", "temp", "part", "output", "patch", "folder",
                                                       "any"};
 

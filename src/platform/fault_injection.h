@@ -14,8 +14,9 @@
 #include <cstdio>
 
 // FAULT_SYNC: a flush to the disk (of a file, or of a folder after a rename).
+// FAULT_WRITE_OUT: a range of the output handed to the disk while it is written.
 enum FaultOperation { FAULT_OPEN, FAULT_READ, FAULT_WRITE, FAULT_SEEK, FAULT_CLOSE, FAULT_SYNC, FAULT_RENAME,
-                      FAULT_OPERATION_COUNT };
+                      FAULT_WRITE_OUT, FAULT_OPERATION_COUNT };
 // From the name, letters in any case: ROLE_PART "..._patched.iso.part", ROLE_OUTPUT
 // "..._patched.iso", ROLE_TEMP "..._temp.iso", ROLE_IMAGE any other ".iso", ROLE_PATCH
 // ".xdelta"; ROLE_FOLDER the folder synced after a rename. ROLE_ANY, in an armed fault or

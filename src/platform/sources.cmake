@@ -15,7 +15,8 @@ else()
                                    ${CMAKE_CURRENT_LIST_DIR}/file_mapping_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/large_blocks_posix.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/console_posix.cpp
-                                   ${CMAKE_CURRENT_LIST_DIR}/run_checks_posix.cpp)
+                                   ${CMAKE_CURRENT_LIST_DIR}/run_checks_posix.cpp
+                                   ${CMAKE_CURRENT_LIST_DIR}/write_out_posix.cpp)
 endif()
 target_sources(orvelia_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/platform_streams.cpp
                                    ${CMAKE_CURRENT_LIST_DIR}/console_print.cpp

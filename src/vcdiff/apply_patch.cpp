@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/write_out.h"
 #include "progress/progress_line.h"
 #include "vcdiff/decoder.h"
 #include "vcdiff/source_reader.h"
@@ -20,6 +21,7 @@ struct PatchApplication {
     std::FILE* source;
     std::FILE* output;
     bool output_borrowed;            // the caller's stream: neither flushed nor closed here
+    WriteOut write_out;              // the output's way to the disk while it is written
     std::uint8_t* input_buffer;
     SourceReader reader;             // released after the source is closed
     bool stream_configured;
@@ -87,6 +89,10 @@ int write_window(PatchApplication* app, Progress* progress) {
     DecodeStream* stream = &app->stream;
     const std::uint64_t count = stream->output_avail;
     if (count != 0 && platform_fwrite(stream->output_next, static_cast<std::size_t>(count), app->output) != count) {
+        return fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
+    }
+    // Before the progress moves on: the line follows the disk, not the system's cache.
+    if (platform_write_out(&app->write_out, app->output) != 0) {
         return fail(app, APPLY_OUTPUT_WRITE_FAILED, "cannot write output file");
     }
     print_progress(progress, count);

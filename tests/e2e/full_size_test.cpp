@@ -11,6 +11,7 @@
 
 #include "e2e_support.h"
 #include "expected_texts.h"
+#include "platform/write_out.h"
 #include "sha256.h"
 #include "synthetic_eu_image.h"
 
@@ -200,8 +201,8 @@ TEST_P(FullSize, Run) {
         TempFolder counts_folder;
         const fs::path counts_file = counts_folder.path / "counts";
         if (row == FAULT_POINTS) {
-            // A clean run counts the calls; faults go in a rebuild read, mid-rebuild, in the
-            // last windows and on the output's close.
+            // A clean run counts the calls; faults go in a rebuild read, mid-rebuild, in the last
+            // windows, in a write-out mid-run (the disk's error) and on the output's close.
             RunOptions options = full_run(folder.path, true);
             options.environment.push_back({"ORV_FAULT_COUNTS", counts_file.string()});
             write_file(temp, "left by a run that was killed");   // replaced, then deleted
@@ -210,9 +211,13 @@ TEST_P(FullSize, Run) {
             EXPECT_EQ(fs::file_size(output), INTERMEDIATE_SIZE);
             fs::remove(output);
             const auto counts = read_counts(counts_file);
-            ASSERT_TRUE(counts.contains("write temp") && counts.contains("write part"));
+            ASSERT_TRUE(counts.contains("write temp") && counts.contains("write part") &&
+                        counts.contains("writeout part"));
+            // The output went to the disk as it was written, all but its last two ranges.
+            EXPECT_GE((counts.at("writeout part") + 2) * WRITE_OUT_RANGE, INTERMEDIATE_SIZE);
             faults = {"read:image:20:short", "write:temp:" + std::to_string(counts.at("write temp") / 2) + ":fail",
-                      "write:part:" + std::to_string(counts.at("write part") - 1) + ":short", "close:part:1:fail"};
+                      "write:part:" + std::to_string(counts.at("write part") - 1) + ":short",
+                      "writeout:part:" + std::to_string(counts.at("writeout part") / 2) + ":fail", "close:part:1:fail"};
         }
         // What each failure says after "Le patchage a échoué.": a failed read nothing more.
         const std::map<std::string, std::string> reasons = {{faults[0], ""},
