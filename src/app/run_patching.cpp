@@ -84,6 +84,8 @@ int patch_eu_image(PatchJob& job, std::FILE* part, Written* written) {
     writer.output_fd = job.temp_fd;
     writer.bytes_written = &job.bytes_written;
     writer.divisor = 2;
+    WriteOut temp_write_out{};
+    writer.write_out = &temp_write_out;
     platform_forget_failure();
     const bool rebuilt = rebuild_intermediate_image(writer);
     const bool closed = platform_close(job.temp_fd) == 0;

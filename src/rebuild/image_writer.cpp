@@ -30,8 +30,7 @@ bool copy_chunk(std::uint64_t offset, std::uint32_t length, const WriterValues& 
         return false;
     }
     *writer.bytes_written += length;
-    report_rebuild_progress(writer);
-    return true;
+    return report_rebuild_progress(writer);
 }
 
 }  // namespace
@@ -88,11 +87,11 @@ bool copy_range(std::uint32_t offset, std::uint32_t length, const WriterValues& 
 bool write_zeros(std::uint32_t length, const WriterValues& writer) {
     if (*writer.buffer == nullptr || !append_zero_bytes(writer.output_fd, length, rebuild_zeros(writer))) return false;
     *writer.bytes_written += length;
-    report_rebuild_progress(writer);
-    return true;
+    return report_rebuild_progress(writer);
 }
 
-void report_rebuild_progress(const WriterValues& writer) {
+bool report_rebuild_progress(const WriterValues& writer) {
+    if (writer.write_out != nullptr && platform_write_out_fd(writer.write_out, writer.output_fd) != 0) return false;
     // This exact order of operations decides how the figure rounds.
     double percentage = 0.0;
     if (writer.total != 0 && writer.divisor != 0) {
@@ -100,4 +99,5 @@ void report_rebuild_progress(const WriterValues& writer) {
                      100.0 / static_cast<double>(writer.divisor);
     }
     print_rebuild_progress(percentage);
+    return true;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/write_out.h"
 #include "rebuild/output_append.h"
 
 inline constexpr std::uint32_t COPY_CHUNK_SIZE = 20971520;  // 20 MiB: one progress line each
@@ -23,6 +24,7 @@ struct WriterValues {
     int output_fd;                  // the intermediate image, appended to
     std::uint32_t* bytes_written;   // running count over the whole rebuild
     std::uint8_t divisor;           // 2: the rebuild fills 0 to 50 %
+    WriteOut* write_out;            // the intermediate image's way to the disk; null: left to the system
 };
 
 // Around the operations below: begin allocates the buffer they all read and write
@@ -48,5 +50,7 @@ std::int64_t image_length(const WriterValues& writer);
 const std::uint8_t* rebuild_zeros(const WriterValues& writer);
 std::uint8_t* rebuild_copy_piece(const WriterValues& writer);
 
-// The progress line after each write: counter / total * 100 / divisor, rounded.
-void report_rebuild_progress(const WriterValues& writer);
+// After each write: hands what was written to the disk as it goes (false when the disk
+// reports an error), then the progress line, counter / total * 100 / divisor, rounded. So
+// the line follows the disk, not the system's cache.
+bool report_rebuild_progress(const WriterValues& writer);

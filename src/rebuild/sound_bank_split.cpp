@@ -130,7 +130,7 @@ bool split_sound_banks(const SoundBankSet& set, const WriterValues& writer) {
              append_zero_bytes(writer.output_fd, size - present, rebuild_zeros(writer));
         if (!ok) break;
         *writer.bytes_written += size;
-        report_rebuild_progress(writer);
+        ok = report_rebuild_progress(writer);
     }
     std::free(starts);
     return ok;

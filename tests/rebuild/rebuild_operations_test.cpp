@@ -99,7 +99,9 @@ struct RebuildOperations : ::testing::Test {
         bytes_written = 0;
         fault_injection_reset();
         ::testing::internal::CaptureStdout();
-        const WriterValues writer{source_path.c_str(), &source_fd, &buffer, 2620872704u, output_fd, &bytes_written, 2};
+        WriteOut write_out{};   // handed to the disk as it goes, as the program does
+        const WriterValues writer{source_path.c_str(), &source_fd, &buffer, 2620872704u, output_fd, &bytes_written, 2,
+                                  &write_out};
         bool ok = begin_rebuild_io(writer);
         ok = ok && operation(writer);
         ok = end_rebuild_io(writer) && ok;
@@ -187,7 +189,7 @@ TEST(RebuildProgress, FiguresRoundToWholePercents) {
     for (const Case& c : cases) {
         std::uint32_t counter = c.counter;
         ::testing::internal::CaptureStdout();
-        report_rebuild_progress({"", nullptr, nullptr, 2620872704u, -1, &counter, c.divisor});
+        report_rebuild_progress({"", nullptr, nullptr, 2620872704u, -1, &counter, c.divisor, nullptr});
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.text) << c.counter;
     }
 }
