@@ -106,14 +106,17 @@ bool window_output_is_sound(const DecodeStream& stream) {
            (!compared || kernels_agree(stream.output_next, length, actual));
 }
 
-// Before decoding: builds a table from the shape that follows the control bytes.
-void build_fuzzed_code_table(const std::uint8_t* shape_bytes) {
+// Before decoding: builds a table from the shape that follows the control bytes. False
+// when it wrote past the table: the surplus of a larger shape has no opcode.
+bool build_fuzzed_code_table(const std::uint8_t* shape_bytes) {
     // Below 32 each, which still overfills a table, so that a shape builds quickly.
     std::uint8_t s[SHAPE_BYTES];
     for (std::size_t i = 0; i < SHAPE_BYTES; ++i) s[i] = shape_bytes[i] & 31;
     const CodeTableShape shape{s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9]};
-    std::vector<CodeTableEntry> table(256);   // exactly the table: the sanitizers see any write past it
+    // The table and one entry the build must leave alone; the sanitizers see any write further on.
+    std::vector<CodeTableEntry> table(257, CodeTableEntry{0xFF, 0, 0, 0});
     build_code_table(&shape, table.data());
+    return table[256].type1 == 0xFF;
 }
 
 // One decode in progress.
@@ -214,7 +217,7 @@ int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecod
     const bool shaped = (data[6] & 0x80) != 0;
     const std::size_t control_size = FUZZ_CONTROL_BYTES + (shaped ? SHAPE_BYTES : 0);
     if (size < control_size) return 0;
-    if (shaped) build_fuzzed_code_table(data + FUZZ_CONTROL_BYTES);
+    if (shaped && !build_fuzzed_code_table(data + FUZZ_CONTROL_BYTES)) return 6;
 
     Run run;
     run.decoded = decoded;

@@ -42,6 +42,6 @@ struct FuzzDecoded {
 // broke one (a set-up refused or accepted wrongly, a window of the wrong length, a
 // wrong checksum accepted or an Adler-32 kernel that disagrees, a result of 0 or one
 // without a name, a failure without a message, a request for the block it already
-// holds, a block request with a callback or without a source). Crashes are left to
-// the sanitizers.
+// holds, a block request with a callback or without a source, a code table built past
+// its end). Crashes are left to the sanitizers.
 int run_decoder_fuzz_input(const std::uint8_t* data, std::size_t size, FuzzDecoded* decoded = nullptr);

@@ -27,22 +27,25 @@ enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD
                NO_TERMINATOR, US_PLUS_4G, SOURCELESS, US_RIGHT_CRC, FULL_OUTPUT };
 enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and left, whatever it holds
 // A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
-// European run early): the row fails unless the fault fired, and a success must have reached the disk
-// (ON_THE_DISK arms nothing). SIGNALS: the signal sent at the first progress line. KILLED: killed with
-// SIGKILL half-way, then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at
-// the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN:
-// stopped at its first progress line while the same program runs once more in the same folder.
-// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder. ON_FAT: the fault-injection
-// program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has hold-file.exe hold a file as
-// HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
+// European run early, CRC_READ_FAILS is the first read of the image's CRC32, WRITE_OUT_FAILS the first
+// range of the output handed to the disk as it is written, on Linux): the row fails unless the fault
+// fired, and a success must have reached the disk (ON_THE_DISK arms nothing). SIGNALS: the signal sent
+// at the first progress line. KILLED: killed with SIGKILL half-way, then run again. KEY_ON_TERMINAL,
+// CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody,
+// the scene's folder "ro" not writable. SECOND_RUN: stopped at its first progress line while the same
+// program runs once more in the same folder. IN_TEMPORARY_FOLDER: the scene's folder "tmp" is the
+// system's temporary folder. ON_FAT: the fault-injection program answering as a FAT32 or exFAT volume.
+// A disturbance in HOLDS has hold-file.exe hold a file as HOLDS says while the program runs;
+// CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, ON_THE_DISK, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
-                   OUTPUT_CLOSE_FAILS, FOLDER_FLUSH_FAILS, CONSOLE_CLOSED, CTRL_C, HANG_UP, TERMINATED, QUIT, KILLED,
-                   KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY, SECOND_RUN, IN_TEMPORARY_FOLDER, ON_FAT, PART_HELD,
-                   PART_HELD_LONG, OUTPUT_HELD, OUTPUT_HELD_SHARING_DELETE, CTRL_C_WHILE_HELD, SHRINK_IMAGE,
-                   REMOVE_PATCH, REMOVE_IMAGE };
+                   OUTPUT_CLOSE_FAILS, FOLDER_FLUSH_FAILS, CRC_READ_FAILS, WRITE_OUT_FAILS, CONSOLE_CLOSED, CTRL_C,
+                   HANG_UP, TERMINATED, QUIT, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY, SECOND_RUN,
+                   IN_TEMPORARY_FOLDER, ON_FAT, PART_HELD, PART_HELD_LONG, OUTPUT_HELD, OUTPUT_HELD_SHARING_DELETE,
+                   CTRL_C_WHILE_HELD, SHRINK_IMAGE, REMOVE_PATCH, REMOVE_IMAGE };
 const std::map<Disturbance, std::string> FAULTS = {{ON_THE_DISK, ""}, {WRITE_FAILS, "write:temp:2:fail"},
     {FLUSH_FAILS, "sync:part:1:fail"}, {RENAME_FAILS, "rename:part:1:fail"}, {OUTPUT_CLOSE_FAILS, "close:part:1:fail"},
-    {FOLDER_FLUSH_FAILS, "sync:folder:1:fail"}};
+    {FOLDER_FLUSH_FAILS, "sync:folder:1:fail"}, {CRC_READ_FAILS, "read:image:4:fail"},
+    {WRITE_OUT_FAILS, "writeout:part:1:fail"}};
 const std::map<Disturbance, int> SIGNALS = {{CTRL_C, SIGINT}, {HANG_UP, SIGHUP}, {TERMINATED, SIGTERM}, {QUIT, SIGQUIT}};
 // The file, "none" or "delete" sharing, for how many seconds, and whether to wait for it to appear.
 struct Hold {
@@ -83,19 +86,21 @@ const std::string US_PATCH = "OV1_Patch_US-FR_v1.xdelta", EU_PATCH = "OV1_Patch_
 // As many progress lines as the rebuild's steps write, from 0 to 50 %; any number of progress lines.
 const std::string REBUILD_LINES = "<the rebuild's progress lines>", SOME_LINES = "<progress lines>";
 
-// Twelve windows of 8 MiB, each one byte repeated.
+// A window of one byte (still in the stream's buffer when the output is first handed to the
+// disk), then twelve of 8 MiB, each one byte repeated.
 Bytes long_patch(std::string* expected) {
     Bytes patch;
     PatchSink sink = sink_to_bytes(&patch);
     write_file_header(&sink, FileHeaderSpec{});
     expected->clear();
-    for (int index = 0; index < 12; ++index) {
+    for (int index = -1; index < 12; ++index) {
         const auto byte = static_cast<std::uint8_t>('a' + index);
+        const std::uint32_t size = index < 0 ? 1 : 8u << 20;
         InstructionEncoder encoder;
         encoder_start(&encoder, 0);
-        encode_run(&encoder, byte, 8u << 20);
+        encode_run(&encoder, byte, size);
         write_window(&sink, checked_window(&encoder));
-        expected->append(8u << 20, static_cast<char>(byte));
+        expected->append(size, static_cast<char>(byte));
     }
     return patch;
 }
@@ -218,6 +223,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
          us_failed(patch_damaged("patches/OV1_Patch_US-FR_v2.XDELTA")), {}},
         {"PatchPathPastTheLimit", {us, {patch_too_deep, PATCH}}, no_patch("game.iso", false, path_too_long(patch_too_deep)),
          {}},
+        {"OtherReleasesPatchPastTheLimitGoesUnnamed", {us, {path_of_units(folder, 255, "/" + EU_PATCH), PATCH}},
+         no_patch("game.iso"), {}},
         {"Success", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}}},
         {"SuccessReachesTheDisk", {us, patch}, succeeded("game.iso", "game_patched.iso"), {{"game_patched.iso", OUTPUT}},
          ON_THE_DISK},
@@ -229,6 +236,8 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"ChecksumFailureWithTheRightDump", {{"game.iso", US_RIGHT_CRC}, {US_PATCH, BAD_CRC}},
          us_start() + crc_lines() + patch_not_for_image(US_PATCH) + crc_found("game.iso", US_DUMP_CRC, US_DUMP_CRC) +
              press_key(), {}},
+        {"ChecksumFailureThenTheImageUnreadable", {us, {US_PATCH, BAD_CRC}}, us_start() + crc_failed("game.iso") +
+         press_key(), {}, CRC_READ_FAILS},
         {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(patch_damaged(US_PATCH)),
          {{"game_patched.iso", GONE}}},
         // A patch that ends inside its file header, or right after it, holds no window: no success.
@@ -252,9 +261,11 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"ImageInAFolderWithoutWriteAccess", {{"ro/game.iso", US}, {"ro/" + US_PATCH, PATCH}},
          us_start("ro/game.iso") + patch_failed() + cannot_write_here((folder / "ro").string()) + press_key(), {},
          READ_ONLY, NATIVE},
-        {"StartedFromTheTemporaryFolder", {{"Temp1_Orvelia.zip/LISEZMOI.txt", TEXT, "x"}},
-         banner() + image_not_found() + in_temporary_folder((folder / "Temp1_Orvelia.zip").string()) + press_key(), {},
-         IN_TEMPORARY_FOLDER, NATIVE, "Temp1_Orvelia.zip"},
+        {"StartedFromTheTemporaryFolder", {{"tmp/Temp1_Orvelia.zip/LISEZMOI.txt", TEXT, "x"}},
+         banner() + image_not_found() + in_temporary_folder((folder / "tmp/Temp1_Orvelia.zip").string()) + press_key(),
+         {}, IN_TEMPORARY_FOLDER, NATIVE, "tmp/Temp1_Orvelia.zip"},
+        {"StartedBesideTheTemporaryFolder", {{"tmp/LISEZMOI.txt", TEXT, "x"}}, not_found, {}, IN_TEMPORARY_FOLDER,
+         NATIVE},
         // The output appears only whole and on the disk: every failure on the way leaves nothing, and a
         // run killed half-way leaves no output (only its part file, which the next run replaces).
         {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
@@ -266,6 +277,7 @@ std::vector<Scene> scenes(const fs::path& folder) {
          OUTPUT_CLOSE_FAILS},
         {"NewNameNotOnTheDisk", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
          FOLDER_FLUSH_FAILS},
+        {"HandingToTheDiskFails", {us, long_patch}, us_failed(write_failed(part)), {}, WRITE_OUT_FAILS, NATIVE},
         // Stopped while it writes: the failure, no prompt, nothing left. Wine turns SIGINT alone into a
         // console event; the other signals end a Windows program at once, as the Task Manager would.
         {"InterruptedByCtrlCInThePatch", {us, long_patch}, us_interrupted, {}, CTRL_C},
@@ -523,7 +535,9 @@ TEST_P(PlayerScene, Run) {
         options.program = patcher_setup().patcher_faults;
         options.environment.push_back({"ORV_FAULT_FREE_SPACE", scene.free_space});
     }
-    if (scene.disturbance == IN_TEMPORARY_FOLDER) options.environment.push_back({"TMPDIR", folder.path.string()});
+    if (scene.disturbance == IN_TEMPORARY_FOLDER) {
+        options.environment.push_back({"TMPDIR", (folder.path / "tmp").string()});
+    }
     std::string second_output;
     if (scene.disturbance == SECOND_RUN) {
         options.signal_when = progress(1);

@@ -64,9 +64,12 @@ TEST_F(FileAccessTest, ReadsExactRangesShortensAtTheEndAndRefusesPastIt) {
         EXPECT_EQ(read.bytes, c.bytes) << c.offset;
         EXPECT_EQ(read.slot, -1);
     }
-    const Read missing = read_range(-1, "no-such-file.bin", 4, 0);
-    EXPECT_EQ(missing.result, 0);
-    EXPECT_TRUE(missing.buffer_null);
+    // Nothing comes of a file that is not there, nor of a folder, which may open but cannot be read.
+    make_file("folder.iso/inside.bin");
+    for (const char* path : {"no-such-file.bin", "folder.iso"}) {
+        const Read refused = read_range(-1, path, 4, 0);
+        EXPECT_TRUE(refused.result == 0 && refused.buffer_null) << path;
+    }
 
     // A descriptor handed over is used (from the right offset) and closed.
     int slot = -1;

@@ -116,9 +116,10 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
     using W = const WriterValues&;
     constexpr std::uint32_t chunk = COPY_CHUNK_SIZE;
     const RelocationSource sources[] = {{"a", 0}, {"b", 3}, {"c", 5}, {"d", 20}, {"b", 30}};
-    const RelocationTarget targets[] = {{"c", 2, 4}, {"b", 6, 2}, {"gone", 8, 1},
-                                        {"d", 11, 1}, {"a", 12, 3}, {"", 99, 9}};
-    const std::uint32_t pieces_a[] = {0, S, 3 * S, 4 * S, 6 * S}, pieces_b[] = {0, 3 * S, 6 * S};
+    const RelocationTarget targets[] = {{"c", 2, 4}, {"b", 6, 2}, {"d", 11, 1},
+                                        {"a", 12, 3}, {"gone", 15, 1}, {"", 99, 9}};
+    // Each set is followed by an entry past its count, which the split must not read.
+    const std::uint32_t pieces_a[] = {0, S, 3 * S, 4 * S, 6 * S, ~0u}, pieces_b[] = {0, 3 * S, 6 * S, ~0u};
     const Operation operations[] = {
         {"one chunk, then two from an odd offset",
          [](W w) { return copy_range(0, chunk, w) && copy_range(1001, chunk + 1, w); },
@@ -127,10 +128,11 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
          range(SOURCE_SIZE - 100, 100) + zeros(200), 1},
         {"zero runs of several pieces, and of none",
          [](W w) { return write_zeros((3u << 20) + 5, w) && write_zeros(0, w); }, zeros((3u << 20) + 5), 2},
-        // A gap first, abutting files, a missing name (zeros), a gap, sources in another
-        // order; of two equal source names the first wins; an empty name ends the list.
+        // A gap first, abutting files, a gap, sources in another order, a missing name last
+        // (zeros, its write among the last walked); of two equal source names the first wins;
+        // an empty name ends the list.
         {"relocation", [&](W w) { return relocate_files(4, {targets, 6, sources, 5}, w); },
-         zeros(2 * S) + sectors(0, {{9, 4}, {7, 2}}) + zeros(3 * S) + sectors(0, {{24, 1}, {4, 3}}), 7},
+         zeros(2 * S) + sectors(0, {{9, 4}, {7, 2}}) + zeros(3 * S) + sectors(0, {{24, 1}, {4, 3}}) + zeros(S), 7},
         // Headers of each criterion alone at sectors 2, 5, 7 and 10, near misses elsewhere.
         {"bank headers and near misses",
          [&](W w) { return split_sound_banks({REGION_A, 16 * S, pieces_a, 5, 8 * S}, w); },

@@ -29,9 +29,10 @@ TEST(Text, UnitsAndCodePage850) {
         {"Jeux vidéo\\Éric àçêèûÇüÿ\r\n", "Jeux vid\x82o\\\x90ric \x85\x87\x88\x8A\x96\x80\x81\x98\r\n", 26},
         {"ƒ░■\u00A0", "\x9F\xB0\xFE\xFF", 4},   // past U+00FF, and the last byte
         {"Игры ゲーム 🎮\U0010FFFF", "???? ??? ??", 13},   // one unit a letter, two past U+FFFF
+        {"\u0080\u07FF\u0800\uFFFF\U00010000", "?????", 6},   // the first and last of each length
         // Bytes that start no valid sequence count one each: a Latin-1 letter, an overlong
-        // form, a surrogate, a value past U+10FFFF, a stray continuation, a cut sequence.
-        {"\xE9 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \x80 \xE3\x82", "? ?? ??? ???? ? ??", 18},
+        // form, both ends of the surrogates, a value past U+10FFFF, a stray continuation, a cut sequence.
+        {"\xE9 \xC0\xAF \xED\xA0\x80 \xED\xBF\xBF \xF4\x90\x80\x80 \x80 \xE3\x82", "? ?? ??? ??? ???? ? ??", 22},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(utf16_units(c.utf8.c_str()), c.units) << c.utf8;

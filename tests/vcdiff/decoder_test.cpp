@@ -151,7 +151,7 @@ Bytes sample_patch(Bytes* target) {
             for (u64 distance : {1u, 3u, 7u}) encode_copy(&enc, enc.position - distance, 1000, COPY_MODE_SELF);
         } else {
             encode_copy(&enc, 16383 % copy_window, copy_window - 16383 % copy_window);   // to the window's end
-            encode_copy(&enc, 5, 8);                                                 // back to block 0
+            encode_copy(&enc, 5, w == 3 ? 379 : 8);   // back to block 0 (in window 3, up to its last byte)
         }
         encode_add(&enc, random_bytes(3, static_cast<unsigned>(w)));
         encode_copy(&enc, enc.position - 3, 30, COPY_MODE_HERE);
@@ -226,12 +226,15 @@ std::vector<PatchCase> patch_cases() {
         {"window indicator", one({.indicator = 0x08}), BAD, "unrecognized window indicator bits set"},
         {"copy window offset", one({.indicator = VCD_SOURCE, .copy_length = 2, .copy_offset = U64_MAX - 1}), BAD,
          "decoder copy window overflows a file offset"},
+        {"copy window up to 2^64 - 1", one({.indicator = VCD_SOURCE, .copy_length = 1, .copy_offset = U64_MAX - 1}), 0,
+         ""},
         {"target window bounds", one({.indicator = VCD_TARGET, .copy_length = 1}), BAD,
          "VCD_TARGET window out of bounds"},
         {"target window wrap", one({.indicator = VCD_SOURCE, .copy_length = 2, .target_length = U64_MAX - 1}), BAD,
          "decoder target window overflows a usize_t"},
-        {"exactly 64 MiB", encoded(0, u64{1} << 26, [](auto* e) { encode_run(e, 0x5A, u64{1} << 26); }), 0, "", true,
-         Bytes(u64{1} << 26, 0x5A)},
+        {"exactly 64 MiB, an empty ADD last", encoded(0, u64{1} << 26, [](auto* e) {
+             encode_run(e, 0x5A, u64{1} << 26), encode_add(e, {});
+         }), 0, "", true, Bytes(u64{1} << 26, 0x5A)},
         {"64 MiB + 1", one({.target_length = 67108865}), BAD, "hard window size exceeded"},
         {"delta reserved bits", one({.delta_indicator = 0x08}), BAD, "unrecognized delta indicator bits set"},
         {"delta secondary bit", one({.delta_indicator = VCD_INSTCOMP}), BAD, "invalid delta indicator bits set"},
@@ -322,6 +325,8 @@ TEST(Decoder, EveryFailedAllocationIsOutOfMemoryWithoutLeaks) {
                 << "allocation " << k << " failed, chunks of " << chunk << ": " << run.result << " " << run.message;
         }
     }
+    // The default allocator refuses a size past 2^64 rather than allocate what is left of it.
+    EXPECT_EQ(default_allocate(nullptr, U64_MAX / 8 + 2, 8), nullptr);
 }
 
 }  // namespace
