@@ -1,4 +1,4 @@
-// Byte-range reads, below and above the 2 and 4 GiB marks.
+// Byte-range reads, below and above the 2 and 4 GiB marks, and what the run asks of a folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -79,6 +79,19 @@ TEST_F(FileAccessTest, ReadsExactRangesShortensAtTheEndAndRefusesPastIt) {
     EXPECT_EQ(handed.bytes, head.substr(4000, 16));
     EXPECT_EQ(handed.slot, -1);
     EXPECT_EQ(platform_file_length(slot), -1) << "the descriptor was left open";
+}
+
+// What the run asks of the system before it writes: a folder's free space, and the
+// temporary folder the program warns about starting in (/tmp when TMPDIR is unset).
+TEST_F(FileAccessTest, FreeSpaceAndTheTemporaryFolder) {
+    EXPECT_GT(platform_free_space(root_.string().c_str()), 0);
+#ifndef _WIN32
+    const std::string saved = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "";
+    unsetenv("TMPDIR");
+    char folder[4096];
+    EXPECT_TRUE(platform_temporary_folder(folder, sizeof folder) && fs_test::stdfs::canonical("/tmp") == folder);
+    if (!saved.empty()) setenv("TMPDIR", saved.c_str(), 1);
+#endif
 }
 
 }  // namespace

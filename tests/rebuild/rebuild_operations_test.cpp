@@ -176,6 +176,11 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
             }
         }
     }
+    // Bank offsets that go back (the last two here) are refused before anything is written.
+    std::string console;
+    const std::uint32_t back[] = {0, 3 * S, S};
+    EXPECT_FALSE(run([&](W w) { return split_sound_banks({REGION_A, 16 * S, back, 3, 8 * S}, w); }, &console));
+    EXPECT_TRUE(read_all(output_path).empty());
     EXPECT_TRUE(read_all(source_path) == source_bytes());
 }
 

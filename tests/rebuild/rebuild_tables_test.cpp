@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "rebuild/rebuild_script.h"
 #include "rebuild/rebuild_steps.h"
@@ -67,6 +70,20 @@ TEST_F(RebuildTablesTest, EachBrokenFactIsNamed) {
         const std::size_t at = failed.find(fact);
         EXPECT_TRUE(at != failed.npos && failed.find(fact, at + 1) == failed.npos) << fact << "\n" << failed;
     }
+}
+
+// The files as the extraction writes them read back; a bank set after a later one is refused.
+TEST_F(RebuildTablesTest, WrittenFilesReadBackWithTheirBankSetsInOrder) {
+    const auto dir = std::filesystem::temp_directory_path() / ("orv-tables-" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    std::array<std::string, 3> texts = format_table_files(files, "written back");
+    for (const bool reordered : {false, true}) {
+        texts[2] += reordered ? "1\t0\n" : "";
+        for (std::size_t i = 0; i < 3; ++i) std::ofstream(dir / TABLE_FILE_NAMES[i]) << texts[i];
+        const RebuildTableFiles back = read_table_files(dir.string());
+        EXPECT_EQ(back.error.empty() && back.bank_sets == files.bank_sets, !reordered) << back.error;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(RebuildTablesTest, CompiledTablesEqualTheFiles) {
