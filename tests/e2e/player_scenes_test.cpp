@@ -27,16 +27,17 @@ enum Content { US, EU, PATCH, LONG_PATCH, BAD_CRC, CUT, TEXT, FOLDER, LINK, HARD
                NO_TERMINATOR, US_PLUS_4G, SOURCELESS, US_RIGHT_CRC, FULL_OUTPUT };
 enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and left, whatever it holds
 // A disturbance in FAULTS runs the fault-injection program with that fault armed (WRITE_FAILS ends a
-// European run early, CRC_READ_FAILS is the first read of the image's CRC32, WRITE_OUT_FAILS the first
-// range of the output handed to the disk as it is written, on Linux): the row fails unless the fault
-// fired, and a success must have reached the disk (ON_THE_DISK arms nothing). SIGNALS: the signal sent
-// at the first progress line. KILLED: killed with SIGKILL half-way, then run again. KEY_ON_TERMINAL,
-// CTRL_C_ON_TERMINAL: the run on a terminal, ended at the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody,
-// the scene's folder "ro" not writable. SECOND_RUN: stopped at its first progress line while the same
-// program runs once more in the same folder. IN_TEMPORARY_FOLDER: the scene's folder "tmp" is the
-// system's temporary folder. ON_FAT: the fault-injection program answering as a FAT32 or exFAT volume.
-// A disturbance in HOLDS has hold-file.exe hold a file as HOLDS says while the program runs;
-// CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
+// European run early; on Linux, which maps the image while it patches and hands the output to the disk
+// as it writes it, CRC_READ_FAILS is the first read of the image's CRC32 and WRITE_OUT_FAILS the first
+// range handed over): the row fails unless the fault fired, and a success must have reached the disk
+// (ON_THE_DISK arms nothing). SIGNALS: the signal sent at the first progress line. KILLED: killed with
+// SIGKILL half-way, then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at
+// the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN:
+// stopped at its first progress line while the same program runs once more in the same folder.
+// IN_TEMPORARY_FOLDER: the scene's folder "tmp" is the system's temporary folder. ON_FAT: the
+// fault-injection program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has
+// hold-file.exe hold a file as HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C
+// at 3 %.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, ON_THE_DISK, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
                    OUTPUT_CLOSE_FAILS, FOLDER_FLUSH_FAILS, CRC_READ_FAILS, WRITE_OUT_FAILS, CONSOLE_CLOSED, CTRL_C,
                    HANG_UP, TERMINATED, QUIT, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY, SECOND_RUN,
@@ -237,7 +238,7 @@ std::vector<Scene> scenes(const fs::path& folder) {
          us_start() + crc_lines() + patch_not_for_image(US_PATCH) + crc_found("game.iso", US_DUMP_CRC, US_DUMP_CRC) +
              press_key(), {}},
         {"ChecksumFailureThenTheImageUnreadable", {us, {US_PATCH, BAD_CRC}}, us_start() + crc_failed("game.iso") +
-         press_key(), {}, CRC_READ_FAILS},
+         press_key(), {}, CRC_READ_FAILS, NATIVE},
         {"CutPatchAndAnOldOutputGoes", {us, {US_PATCH, CUT}, old_output}, us_failed(patch_damaged(US_PATCH)),
          {{"game_patched.iso", GONE}}},
         // A patch that ends inside its file header, or right after it, holds no window: no success.
