@@ -3,7 +3,7 @@
 
 #include <cstring>
 #include <functional>
-#include <memory>
+#include <vector>
 #include <string>
 
 #include "fs/path_helpers.h"
@@ -66,8 +66,9 @@ TEST(PathHelpers, EditsInPlace) {
     }
 }
 
-// On heap buffers of exactly the capacity given, so that the sanitizers see a byte
-// written past the end: the result fits with its terminator or is refused whole.
+// On heap buffers of the capacity given and one guard byte, so that a byte written past the
+// room shows (the sanitizers see any further): the result fits with its terminator or is
+// refused whole.
 TEST(PathHelpers, JoinsIntoBuffersOfExactlyTheRoomNeeded) {
     const std::string sep(1, PATH_SEPARATOR);
     struct Case {
@@ -78,13 +79,14 @@ TEST(PathHelpers, JoinsIntoBuffersOfExactlyTheRoomNeeded) {
                           {"d", "", "d" + sep}};
     for (const Case& c : cases) {
         for (std::size_t capacity = 0; capacity <= c.joined.size() + 2; ++capacity) {
-            const auto out = std::make_unique<char[]>(std::max<std::size_t>(capacity, 1));
+            std::vector<char> out(capacity + 1, '#');
             const bool fits = capacity > c.joined.size();
-            EXPECT_EQ(join_path(capacity == 0 ? nullptr : out.get(), capacity, c.folder.c_str(), c.name.c_str()), fits)
+            EXPECT_EQ(join_path(capacity == 0 ? nullptr : out.data(), capacity, c.folder.c_str(), c.name.c_str()), fits)
                 << c.joined << " in " << capacity;
             if (capacity > 0) {
-                EXPECT_EQ(std::string(out.get()), fits ? c.joined : "") << c.joined << " in " << capacity;
+                EXPECT_EQ(std::string(out.data()), fits ? c.joined : "") << c.joined << " in " << capacity;
             }
+            EXPECT_EQ(out[capacity], '#') << c.joined << " in " << capacity;
         }
     }
 }
