@@ -2,6 +2,7 @@
 // to the run, the exact console output and the files left after it. Every run also
 // proves that no image was opened for writing and that nothing else appeared or went.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,7 +33,8 @@ enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and 
 // SIGKILL half-way, then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at
 // the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN:
 // stopped at its first progress line while the same program runs once more in the same folder.
-// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder. ON_FAT: the fault-injection
+// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder (Wine's is in its prefix: the
+// start folder is made there). ON_FAT: the fault-injection
 // program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has hold-file.exe hold a file as
 // HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, ON_THE_DISK, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
@@ -254,7 +256,7 @@ std::vector<Scene> scenes(const fs::path& folder) {
          READ_ONLY, NATIVE},
         {"StartedFromTheTemporaryFolder", {{"Temp1_Orvelia.zip/LISEZMOI.txt", TEXT, "x"}},
          banner() + image_not_found() + in_temporary_folder((folder / "Temp1_Orvelia.zip").string()) + press_key(), {},
-         IN_TEMPORARY_FOLDER, NATIVE, "Temp1_Orvelia.zip"},
+         IN_TEMPORARY_FOLDER, BOTH, "Temp1_Orvelia.zip"},
         // The output appears only whole and on the disk: every failure on the way leaves nothing, and a
         // run killed half-way leaves no output (only its part file, which the next run replaces).
         {"FlushToTheDiskFails", {us, patch, old_output}, us_failed(write_failed(part)), {{"game_patched.iso", GONE}},
@@ -523,7 +525,9 @@ TEST_P(PlayerScene, Run) {
         options.program = patcher_setup().patcher_faults;
         options.environment.push_back({"ORV_FAULT_FREE_SPACE", scene.free_space});
     }
-    if (scene.disturbance == IN_TEMPORARY_FOLDER) options.environment.push_back({"TMPDIR", folder.path.string()});
+    if (scene.disturbance == IN_TEMPORARY_FOLDER && !running_windows_program()) {
+        options.environment.push_back({"TMPDIR", folder.path.string()});
+    }
     std::string second_output;
     if (scene.disturbance == SECOND_RUN) {
         options.signal_when = progress(1);
@@ -543,6 +547,16 @@ TEST_P(PlayerScene, Run) {
     const char* own = std::getenv("ORV_WINEPREFIX");
     const char* home = std::getenv("HOME");
     const std::string prefix = own != nullptr ? own : std::string(home != nullptr ? home : "/tmp") + "/.wine-orvelia";
+    std::string expected_output = scene.output;
+    std::unique_ptr<TempFolder> wine_temporary;
+    if (scene.disturbance == IN_TEMPORARY_FOLDER && running_windows_program()) {
+        const std::string user = getpwuid(geteuid())->pw_name, start = fs::path(scene.start).filename().string();
+        wine_temporary = std::make_unique<TempFolder>(fs::path(prefix) / "drive_c/users" / user / "Temp");
+        fs::create_directory(wine_temporary->path / start);
+        options.folder = wine_temporary->path / start;
+        expected_output = banner() + image_not_found() + in_temporary_folder("C:/users/" + user + "/Temp/" +
+                              wine_temporary->path.filename().string() + "/" + start) + press_key();
+    }
     const fs::path drive = fs::path(prefix) / "dosdevices" / "k:";
     if (scene.disturbance == DRIVE_ROOT) {
         std::error_code ignored;
@@ -596,7 +610,7 @@ TEST_P(PlayerScene, Run) {
         EXPECT_TRUE(holder->said_within("holding", 5)) << "the file was never held: the row shows nothing";
     }
     const std::string output = options.terminal ? terminal_text(run.output) : run.output;
-    EXPECT_EQ(as_expected(output, scene.output), scene.output);
+    EXPECT_EQ(as_expected(output, expected_output), expected_output);
     if (scene.disturbance == SECOND_RUN) {
         const std::string image = scene.files[0].path;
         EXPECT_EQ(second_output, banner() + (scene.files[0].content == EU ? eu_detected(image) : us_detected(image)) +
