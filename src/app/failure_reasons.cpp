@@ -10,14 +10,6 @@
 
 namespace {
 
-// `path` relative to the start folder, as every message shows a path.
-void print_with_display(void (*print)(const char*), const PatchJob& job, const char* path) {
-    char display[PATH_BUFFER_SIZE];
-    std::memcpy(display, path, sizeof display);
-    drop_path_prefix(display, std::strlen(job.start_folder));
-    print(display);
-}
-
 // The results that mean the patch file is not what its format says: cut short, damaged,
 // or made with features this patcher does not have.
 bool patch_at_fault(int result) {
@@ -36,13 +28,13 @@ bool patch_at_fault(int result) {
 // Writing beside the image failed: either nothing may be written in its folder, or the
 // disk took no more.
 void print_write_reason(const PatchJob& job, const char* written, FileFailure failure) {
+    char shown[PATH_BUFFER_SIZE];
     if (failure == FAILURE_DENIED) {
-        char folder[PATH_BUFFER_SIZE];
-        std::memcpy(folder, job.image_path, sizeof folder);
-        cut_last_component(folder);
-        print_cannot_write_here(folder);
+        image_folder(shown, job);
+        print_cannot_write_here(shown);
     } else if (failure == FAILURE_NO_SPACE || failure == FAILURE_OTHER) {
-        print_with_display(print_write_failed, job, written);
+        display_of(shown, job, written);
+        print_write_failed(shown);
     }
 }
 

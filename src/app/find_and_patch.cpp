@@ -24,12 +24,13 @@ bool next_file_within_limit(PatchJob& job, char (&path)[PATH_BUFFER_SIZE], const
                             char (&passed_over)[PASSED_OVER_CAPACITY], bool (*worth_naming)(const PatchJob&, const char*)) {
     char found[PASSED_OVER_CAPACITY];
     while (find_next_file(found, sizeof found, extension) == 1) {
+        // Within the limit, a path takes at most 3 bytes a UTF-16 unit: it fits `path`.
         if (path_within_limit(found)) {
             std::memcpy(path, found, std::strlen(found) + 1);
             return true;
         }
         if (passed_over[0] == '\0' && worth_naming(job, found)) {
-            std::memcpy(passed_over, found, sizeof passed_over);
+            std::memcpy(passed_over, found, std::strlen(found) + 1);
             drop_path_prefix(passed_over, std::strlen(job.start_folder));
         }
     }
@@ -40,7 +41,7 @@ bool any_image(const PatchJob&, const char*) { return true; }
 
 bool patch_of_the_release(const PatchJob& job, const char* path) {
     char name[PASSED_OVER_CAPACITY];
-    std::memcpy(name, path, sizeof name);
+    std::memcpy(name, path, std::strlen(path) + 1);
     strip_directories(name);
     return std::strncmp(name, job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX, PATCH_PREFIX_LENGTH) == 0;
 }
@@ -60,10 +61,8 @@ void explain_image_not_found(const PatchJob& job) {
 // Finds the first image below the start folder that is a known release. Prints the
 // detection message, or the failure message, and says whether the run goes on.
 bool find_and_identify_image(PatchJob& job) {
-    const std::size_t start_length = std::strlen(job.start_folder);
     while (next_file_within_limit(job, job.image_path, IMAGE_EXTENSION, job.passed_over_image, any_image)) {
-        std::memcpy(job.display_path, job.image_path, sizeof job.display_path);
-        drop_path_prefix(job.display_path, start_length);
+        display_of(job.display_path, job, job.image_path);
 
         switch (identify_image(job)) {
             case IMAGE_OPEN_FAILED:
@@ -97,8 +96,7 @@ void finish_image_search(PatchJob& job) {
 // patch_path.
 bool choose_patch(PatchJob& job) {
     while (next_file_within_limit(job, job.patch_path, PATCH_EXTENSION, job.passed_over_patch, patch_of_the_release)) {
-        std::memcpy(job.patch_display_path, job.patch_path, sizeof job.patch_display_path);
-        drop_path_prefix(job.patch_display_path, std::strlen(job.start_folder));
+        display_of(job.patch_display_path, job, job.patch_path);
         strip_directories(job.patch_path);
         if (std::strncmp(job.patch_path, job.region == US ? US_PATCH_PREFIX : EU_PATCH_PREFIX, PATCH_PREFIX_LENGTH) ==
             0) {

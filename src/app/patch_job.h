@@ -3,8 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "fs/file_search.h"
+#include "fs/path_helpers.h"
 #include "rebuild/rebuild_script.h"
 #include "text/utf8.h"
 
@@ -45,3 +47,15 @@ struct PatchJob {
     char passed_over_image[PASSED_OVER_CAPACITY];
     char passed_over_patch[PASSED_OVER_CAPACITY];
 };
+
+// `path` (one of the job's paths) as messages show it: relative to the start folder.
+inline void display_of(char (&out)[PATH_BUFFER_SIZE], const PatchJob& job, const char* path) {
+    std::memcpy(out, path, std::strlen(path) + 1);
+    drop_path_prefix(out, std::strlen(job.start_folder));
+}
+
+// The folder that holds the image, where every file of the run is written.
+inline void image_folder(char (&out)[PATH_BUFFER_SIZE], const PatchJob& job) {
+    std::memcpy(out, job.image_path, sizeof out);
+    cut_last_component(out);
+}

@@ -29,12 +29,11 @@ std::uint64_t space_needed(RegionKind region, const ExistingFiles& existing) {
 }
 
 bool ready_to_write(const PatchJob& job) {
-    char display[PATH_BUFFER_SIZE];
-    const auto stop = [&](void (*print)(const char*), const char* path) {
-        std::memcpy(display, path, sizeof display);
-        drop_path_prefix(display, std::strlen(job.start_folder));
+    const auto stop = [&job](void (*print)(const char*), const char* path) {
+        char shown[PATH_BUFFER_SIZE];
+        display_of(shown, job, path);
         print_patch_failed();
-        print(display);
+        print(shown);
         return false;
     };
     const ExistingFiles existing{platform_entry_size(job.output_path), platform_entry_size(job.part_path),
@@ -44,8 +43,7 @@ bool ready_to_write(const PatchJob& job) {
     if (platform_file_held(job.output_path)) return stop(print_output_held, job.output_path);
 
     char folder[PATH_BUFFER_SIZE];
-    std::memcpy(folder, job.image_path, sizeof folder);
-    cut_last_component(folder);
+    image_folder(folder, job);
     const std::int64_t free_bytes = platform_free_space(folder);
     const std::uint64_t needed = space_needed(job.region, existing);
     // A volume whose free space cannot be had is let through: the writes will tell.

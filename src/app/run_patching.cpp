@@ -61,11 +61,6 @@ bool name_files(PatchJob& job) {
            (job.region != EU || beside_image(job.temp_path, TEMP_SUFFIX));
 }
 
-void display_of(char (&out)[PATH_BUFFER_SIZE], const PatchJob& job, const char* path) {
-    std::memcpy(out, path, sizeof out);
-    drop_path_prefix(out, std::strlen(job.start_folder));
-}
-
 int patch_us_image(PatchJob& job, std::FILE* part, Written* written) {
     written->output_at_risk = true;
     platform_remove(job.output_path);

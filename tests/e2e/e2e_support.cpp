@@ -289,8 +289,8 @@ std::string terminal_text(const std::string& received) {
     return std::regex_replace(received, std::regex("\x1B\\[[0-9;?]*[A-Za-z]"), "");
 }
 
-TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvelia-e2e-XXXXXX").string();
+TempFolder::TempFolder(const fs::path& parent) {
+    std::string pattern = (parent / "orvelia-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path = pattern;
 }

@@ -90,7 +90,7 @@ std::string terminal_text(const std::string& received);
 // A fresh temporary folder, removed with everything in it when the value dies.
 struct TempFolder {
     std::filesystem::path path;
-    TempFolder();
+    explicit TempFolder(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

@@ -2,6 +2,7 @@
 // to the run, the exact console output and the files left after it. Every run also
 // proves that no image was opened for writing and that nothing else appeared or went.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,10 +35,10 @@ enum After { GONE, OUTPUT, KEPT };   // deleted, the patched image, or made and 
 // SIGKILL half-way, then run again. KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL: the run on a terminal, ended at
 // the prompt by 'x' or Ctrl+C. READ_ONLY: as nobody, the scene's folder "ro" not writable. SECOND_RUN:
 // stopped at its first progress line while the same program runs once more in the same folder.
-// IN_TEMPORARY_FOLDER: the scene's folder "tmp" is the system's temporary folder. ON_FAT: the
-// fault-injection program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has
-// hold-file.exe hold a file as HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C
-// at 3 %.
+// IN_TEMPORARY_FOLDER: the scene's folder is the system's temporary folder (Wine's is in its prefix: the
+// start folder is made there). ON_FAT: the fault-injection
+// program answering as a FAT32 or exFAT volume. A disturbance in HOLDS has hold-file.exe hold a file as
+// HOLDS says while the program runs; CTRL_C_WHILE_HELD also sends Ctrl+C at 3 %.
 enum Disturbance { NONE, CTRL_C_AT_PROMPT, AS_NOBODY, DRIVE_ROOT, ON_THE_DISK, WRITE_FAILS, FLUSH_FAILS, RENAME_FAILS,
                    OUTPUT_CLOSE_FAILS, FOLDER_FLUSH_FAILS, CRC_READ_FAILS, WRITE_OUT_FAILS, CONSOLE_CLOSED, CTRL_C,
                    HANG_UP, TERMINATED, QUIT, KILLED, KEY_ON_TERMINAL, CTRL_C_ON_TERMINAL, READ_ONLY, SECOND_RUN,
@@ -262,10 +263,11 @@ std::vector<Scene> scenes(const fs::path& folder) {
         {"ImageInAFolderWithoutWriteAccess", {{"ro/game.iso", US}, {"ro/" + US_PATCH, PATCH}},
          us_start("ro/game.iso") + patch_failed() + cannot_write_here((folder / "ro").string()) + press_key(), {},
          READ_ONLY, NATIVE},
-        {"StartedFromTheTemporaryFolder", {{"tmp/Temp1_Orvelia.zip/LISEZMOI.txt", TEXT, "x"}},
-         banner() + image_not_found() + in_temporary_folder((folder / "tmp/Temp1_Orvelia.zip").string()) + press_key(),
-         {}, IN_TEMPORARY_FOLDER, NATIVE, "tmp/Temp1_Orvelia.zip"},
-        {"StartedBesideTheTemporaryFolder", {{"tmp/LISEZMOI.txt", TEXT, "x"}}, not_found, {}, IN_TEMPORARY_FOLDER,
+        {"StartedFromTheTemporaryFolder", {{"Temp1_Orvelia.zip/LISEZMOI.txt", TEXT, "x"}},
+         banner() + image_not_found() + in_temporary_folder((folder / "Temp1_Orvelia.zip").string()) + press_key(), {},
+         IN_TEMPORARY_FOLDER, BOTH, "Temp1_Orvelia.zip"},
+        // The temporary folder below the start folder, not around it: no hint.
+        {"StartedAboveTheTemporaryFolder", {{"tmp/LISEZMOI.txt", TEXT, "x"}}, not_found, {}, IN_TEMPORARY_FOLDER,
          NATIVE},
         // The output appears only whole and on the disk: every failure on the way leaves nothing, and a
         // run killed half-way leaves no output (only its part file, which the next run replaces).
@@ -536,8 +538,9 @@ TEST_P(PlayerScene, Run) {
         options.program = patcher_setup().patcher_faults;
         options.environment.push_back({"ORV_FAULT_FREE_SPACE", scene.free_space});
     }
-    if (scene.disturbance == IN_TEMPORARY_FOLDER) {
-        options.environment.push_back({"TMPDIR", (folder.path / "tmp").string()});
+    if (scene.disturbance == IN_TEMPORARY_FOLDER && !running_windows_program()) {
+        // Started in the scene's folder, the temporary folder is its "tmp" below.
+        options.environment.push_back({"TMPDIR", (scene.start.empty() ? folder.path / "tmp" : folder.path).string()});
     }
     std::string second_output;
     if (scene.disturbance == SECOND_RUN) {
@@ -558,6 +561,16 @@ TEST_P(PlayerScene, Run) {
     const char* own = std::getenv("ORV_WINEPREFIX");
     const char* home = std::getenv("HOME");
     const std::string prefix = own != nullptr ? own : std::string(home != nullptr ? home : "/tmp") + "/.wine-orvelia";
+    std::string expected_output = scene.output;
+    std::unique_ptr<TempFolder> wine_temporary;
+    if (scene.disturbance == IN_TEMPORARY_FOLDER && running_windows_program()) {
+        const std::string user = getpwuid(geteuid())->pw_name, start = fs::path(scene.start).filename().string();
+        wine_temporary = std::make_unique<TempFolder>(fs::path(prefix) / "drive_c/users" / user / "Temp");
+        fs::create_directory(wine_temporary->path / start);
+        options.folder = wine_temporary->path / start;
+        expected_output = banner() + image_not_found() + in_temporary_folder("C:/users/" + user + "/Temp/" +
+                              wine_temporary->path.filename().string() + "/" + start) + press_key();
+    }
     const fs::path drive = fs::path(prefix) / "dosdevices" / "k:";
     if (scene.disturbance == DRIVE_ROOT) {
         std::error_code ignored;
@@ -611,7 +624,7 @@ TEST_P(PlayerScene, Run) {
         EXPECT_TRUE(holder->said_within("holding", 5)) << "the file was never held: the row shows nothing";
     }
     const std::string output = options.terminal ? terminal_text(run.output) : run.output;
-    EXPECT_EQ(as_expected(output, scene.output), scene.output);
+    EXPECT_EQ(as_expected(output, expected_output), expected_output);
     if (scene.disturbance == SECOND_RUN) {
         const std::string image = scene.files[0].path;
         EXPECT_EQ(second_output, banner() + (scene.files[0].content == EU ? eu_detected(image) : us_detected(image)) +
