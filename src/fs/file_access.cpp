@@ -1,6 +1,7 @@
 // Byte-range reads of disc images and the open helpers.
 #include "fs/file_access.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -46,8 +47,8 @@ int read_file_range(int* slot, const char* path, std::uint8_t** buffer, std::uin
         close_slot(slot);
         return 0;
     }
-    // One spare byte keeps the allocation non-null for an empty range.
-    auto* bytes = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(wanted) + 1));
+    // At least one byte, so that an empty range is no failed allocation.
+    auto* bytes = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(wanted, 1)));
     if (bytes == nullptr) {
         close_slot(slot);
         return 0;

@@ -8,9 +8,11 @@
 
 namespace {
 
-// Descriptors are small numbers; one past these counts as ROLE_OTHER.
+// Descriptors are small numbers; one outside these counts as ROLE_OTHER.
 constexpr int TRACKED_DESCRIPTORS = 4096;
 FaultRole g_descriptor_roles[TRACKED_DESCRIPTORS]{};
+
+bool tracked(int fd) { return fd >= 0 && fd < TRACKED_DESCRIPTORS; }
 
 bool ends_with_any_case(const char* text, std::size_t length, const char* ending) {
     const std::size_t size = std::strlen(ending);
@@ -48,13 +50,13 @@ FaultRole fault_role_of_name(const char* path) {
 }
 
 FaultRole fault_role_of_descriptor(int fd) {
-    return fd >= 0 && fd < TRACKED_DESCRIPTORS ? g_descriptor_roles[fd] : ROLE_OTHER;
+    return tracked(fd) ? g_descriptor_roles[fd] : ROLE_OTHER;
 }
 
 FaultRole fault_role_of_stream(std::FILE* stream) { return fault_role_of_descriptor(descriptor_of(stream)); }
 
 void fault_note_opened(int fd, const char* path) {
-    if (fd >= 0 && fd < TRACKED_DESCRIPTORS) g_descriptor_roles[fd] = fault_role_of_name(path);
+    if (tracked(fd)) g_descriptor_roles[fd] = fault_role_of_name(path);
 }
 
 void fault_note_opened(std::FILE* stream, const char* path) {
@@ -62,7 +64,7 @@ void fault_note_opened(std::FILE* stream, const char* path) {
 }
 
 void fault_note_closed(int fd) {
-    if (fd >= 0 && fd < TRACKED_DESCRIPTORS) g_descriptor_roles[fd] = ROLE_OTHER;
+    if (tracked(fd)) g_descriptor_roles[fd] = ROLE_OTHER;
 }
 
 void fault_note_closed(std::FILE* stream) { fault_note_closed(descriptor_of(stream)); }

@@ -58,11 +58,8 @@ RunLock platform_lock_run(const char* path) {
     if (g_run_lock_fd >= 0) return RUN_LOCK_TAKEN;
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return RUN_LOCK_UNAVAILABLE;
-    int locked = -1;
-    do {
-        locked = flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
+    // Never waits for the lock, so no signal can interrupt it.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool held = errno == EWOULDBLOCK;
         close(fd);
         return held ? RUN_LOCK_HELD_ELSEWHERE : RUN_LOCK_UNAVAILABLE;

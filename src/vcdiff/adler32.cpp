@@ -2,13 +2,15 @@
 // processor runs, made once.
 #include "vcdiff/adler32.h"
 
+#include <algorithm>
+
 #include "vcdiff/decoder.h"
 
 std::uint32_t adler32_portable(std::uint32_t initial, const std::uint8_t* bytes, std::uint64_t length) {
     std::uint32_t s1 = initial & 0xFFFFu;
     std::uint32_t s2 = initial >> 16;
     while (length > 0) {
-        std::uint64_t run = length < ADLER_RUN ? length : ADLER_RUN;
+        std::uint64_t run = std::min(length, ADLER_RUN);
         length -= run;
         for (; run >= 16; run -= 16, bytes += 16) {
             s1 += bytes[0];  s2 += s1;

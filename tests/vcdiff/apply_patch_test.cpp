@@ -90,6 +90,23 @@ Outcome apply(const Files& files, std::uint8_t show_progress = 0, int start = 0)
     return Outcome{code, message != nullptr ? message : "", read_file(files.output)};
 }
 
+// The faults below address files by these roles: a wrong role would let a row pass without its fault.
+TEST(FaultRoles, NamesAndDescriptorsGiveTheRolesFaultsAddress) {
+    const struct {
+        const char* name;
+        FaultRole role;
+    } names[] = {{"d/game_patched.iso.part", ROLE_PART}, {"GAME_PATCHED.ISO", ROLE_OUTPUT}, {"g_temp.iso", ROLE_TEMP},
+                 {"game.Iso", ROLE_IMAGE}, {"p.xdelta", ROLE_PATCH}, {"iso", ROLE_OTHER}, {"game.iso.part", ROLE_OTHER}};
+    for (const auto& n : names) EXPECT_EQ(fault_role_of_name(n.name), n.role) << n.name;
+    // Descriptors 0 to 4095 keep the role of the file last opened on them until it closes.
+    for (int fd : {-1, 0, 4095, 4096}) {
+        fault_note_opened(fd, "game.iso");
+        EXPECT_EQ(fault_role_of_descriptor(fd), fd == -1 || fd == 4096 ? ROLE_OTHER : ROLE_IMAGE) << fd;
+        fault_note_closed(fd);
+        EXPECT_EQ(fault_role_of_descriptor(fd), ROLE_OTHER) << fd;
+    }
+}
+
 TEST(ApplyPatch, OutcomesHaveTheirCodeAndMessage) {
     Files files;
     const Bytes patch = patch_bytes(files.windows, files.header);
@@ -222,6 +239,21 @@ TEST(ApplyPatchSource, LargerThanTheCacheAndReadOutOfOrder) {
         EXPECT_TRUE(outcome.output == expected) << path_name(refused);
     }
     fault_injection_refuse_mappings(false);
+    // A block size must divide the reader's page: any other is refused, never served across pages.
+    std::FILE* file = std::fopen(files.source.string().c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    SourceReader reader{};
+    const char* message = nullptr;
+    ASSERT_EQ(open_source_reader(&reader, file, &message), 0);
+    for (std::uint64_t size : {0u, 3u, 4096u}) {
+        DecodeSource record{};
+        record.block_size = size;
+        message = "";
+        const int loaded = load_source_block(&reader, &record, 1, &message);
+        EXPECT_TRUE(size == 4096 ? loaded == 0 : std::string(message) == "unsupported source block size") << size;
+    }
+    release_source_reader(&reader);
+    std::fclose(file);
 }
 
 #ifndef _WIN32

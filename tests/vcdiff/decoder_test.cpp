@@ -45,6 +45,9 @@ struct DecodeRun {
     Bytes output;
     std::vector<int> events;     // every result but DECODE_INPUT, in order
     std::vector<u64> requests;   // requested blocks, in order
+    // What the decoder learnt of the source's end, for its caller.
+    u64 last_block_number = 0, last_block_length = 0, requests_before_the_end = 0;
+    int end_known = 0;
 };
 
 void load_block(const Bytes* source, u64 number, Bytes* block, DecodeSource* record) {
@@ -86,6 +89,7 @@ DecodeRun decode(const Bytes& patch, const Bytes* source, std::size_t chunk, Cou
                 stream.output_avail = 0;
             } else if (result == DECODE_GETSRCBLK) {
                 run.requests.push_back(record.requested_block);
+                if (record.end_known == 0) ++run.requests_before_the_end;
                 load_block(source, record.requested_block, &block, &record);
             } else if (result != DECODE_GOTHEADER && result != DECODE_WINSTART && result != DECODE_WINFINISH) {
                 run.result = result;
@@ -94,6 +98,9 @@ DecodeRun decode(const Bytes& patch, const Bytes* source, std::size_t chunk, Cou
         }
     }
     if (run.result == 0) run.result = end_stream(&stream);
+    run.last_block_number = record.last_block_number;
+    run.last_block_length = record.last_block_length;
+    run.end_known = record.end_known;
     if (run.result != 0 && stream.message != nullptr) run.message = stream.message;
     release_stream(&stream);
     return run;
@@ -303,6 +310,10 @@ TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
     const DecodeRun whole = decode(patch, &SOURCE, patch.size(), &allocator);
     ASSERT_TRUE(whole.result == 0 && whole.output == target) << whole.message;
     EXPECT_EQ(whole.requests, (std::vector<u64>{1, 2, 0, 1, 2, 0, 1, 2, 3, 0}));
+    // Block 3 holds the source's last 848 bytes: the end is known once it is read, and block 0, read
+    // after it, changes nothing of this.
+    EXPECT_TRUE(whole.last_block_number == 3 && whole.last_block_length == 848 && whole.end_known == 1 &&
+                whole.requests_before_the_end == 9);
     for (std::size_t chunk : {16384u, 1u}) {
         const DecodeRun run = decode(patch, &SOURCE, chunk, &allocator);
         EXPECT_TRUE(run.result == 0 && run.output == whole.output && run.events == whole.events &&
