@@ -138,8 +138,13 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
          [&](W w) { return split_sound_banks({REGION_A, 16 * S, pieces_a, 5, 8 * S}, w); },
          sectors(REGION_A, {{0, 1}, {2, 2}, {5, 1}, {7, 2}, {10, 2}}), 5},
         // Piece 0 takes in the next bank's first sector, piece 1 runs past the region, and
-        // the scan for piece 2 reaches its end: the header just past it is never seen.
-        {"pieces past the region", [&](W w) { return split_sound_banks({REGION_B, 4 * S, pieces_b, 3, 8 * S}, w); },
+        // the scan for piece 2 reaches its end: the header just past it is never seen. A set
+        // without entries before it writes nothing.
+        {"pieces past the region",
+         [&](W w) {
+             return split_sound_banks({REGION_A, 16 * S, pieces_a, 0, 8 * S}, w) &&
+                    split_sound_banks({REGION_B, 4 * S, pieces_b, 3, 8 * S}, w);
+         },
          sectors(REGION_B, {{0, 3}, {2, 2}}) + zeros(3 * S), 3},
     };
     for (const Operation& operation : operations) {

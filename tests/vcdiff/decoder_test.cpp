@@ -191,6 +191,12 @@ std::vector<PatchCase> patch_cases() {
     Bytes wrapping = concat(patch_bytes({}), {0});
     append_integer(&wrapping, 14 + U64_MAX + 2);   // 14 header bytes, data, 2 instruction bytes
     wrapping = concat(wrapping, {0, 0, 0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 2, 0, 1, 2, 3});
+    // Sections adding up to exactly 2^64 - 1, which does not wrap.
+    Bytes at_the_limit = concat(patch_bytes({}), {0});
+    append_integer(&at_the_limit, 14 + U64_MAX);   // 14 header bytes, no data, the rest instructions and addresses
+    at_the_limit = concat(at_the_limit, {0, 0, 0});
+    append_integer(&at_the_limit, U64_MAX - 1);
+    at_the_limit = concat(at_the_limit, {1, 1, 2, 3});
     // A data section so close to 2^64 that rounding it up to the allocation granule would wrap.
     Bytes rest{0, 0};
     append_integer(&rest, U64_MAX - 5);
@@ -250,6 +256,7 @@ std::vector<PatchCase> patch_cases() {
         {"no source file", one({.indicator = VCD_SOURCE, .copy_length = 4}), BAD, "source input required", false},
         {"window integer 2^64", concat(patch_bytes({}), concat({0}, TWO_POW_64)), BAD, "overflow in decode_integer"},
         {"section lengths wrap", wrapping, DECODE_INTERNAL, "decoder section size overflow"},
+        {"section lengths up to 2^64 - 1", at_the_limit, 12, "out of memory"},
         {"data section near 2^64", huge_data, 12, "out of memory"},
         {"padded target length", patch_bytes({padded_target}), BAD, "incorrect encoding length (redundent)"},
         {"encoding length", patch_bytes({wrong_length}), BAD, "incorrect encoding length (redundent)"},
@@ -320,6 +327,25 @@ TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
                     run.requests == whole.requests)
             << "chunks of " << chunk << ": " << run.message;
     }
+}
+
+// Windows of exactly the output buffer's granule: every one after the first reuses its buffer.
+TEST(Decoder, AWindowThatFitsTheOutputBufferTakesNoNewOne) {
+    const auto patch_of = [](int count) {
+        std::vector<WindowSpec> windows;
+        for (int w = 0; w < count; ++w) {
+            InstructionEncoder enc;
+            encoder_start(&enc, 0);
+            encode_run(&enc, 0x5A, SECTION_BUFFER_GRANULE);
+            windows.push_back(checked_window(&enc));
+        }
+        return patch_bytes(windows);
+    };
+    CountingAllocator one, three;
+    ASSERT_EQ(decode(patch_of(1), nullptr, 16384, &one).result, 0);
+    const DecodeRun run = decode(patch_of(3), nullptr, 16384, &three);
+    EXPECT_TRUE(run.result == 0 && run.output == Bytes(3 * SECTION_BUFFER_GRANULE, 0x5A)) << run.message;
+    EXPECT_EQ(three.allocations, one.allocations);
 }
 
 TEST(Decoder, EveryFailedAllocationIsOutOfMemoryWithoutLeaks) {
