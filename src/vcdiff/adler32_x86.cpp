@@ -9,6 +9,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 namespace {
 
 std::uint32_t packed(std::uint64_t s1, std::uint64_t s2) {
@@ -45,7 +47,7 @@ std::uint32_t adler32_sse2(std::uint32_t initial, const std::uint8_t* bytes, std
     const __m128i weights_low = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
     const __m128i weights_high = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
     while (length >= STEP) {
-        std::uint64_t steps = (length < ADLER_RUN ? length : ADLER_RUN) / STEP;
+        std::uint64_t steps = std::min(length, ADLER_RUN) / STEP;
         const std::uint64_t run = steps * STEP;
         length -= run;
         __m128i sum = zero;
@@ -101,7 +103,7 @@ std::uint32_t adler32_avx2(std::uint32_t initial, const std::uint8_t* bytes, std
                                              16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
     const __m256i ones = _mm256_set1_epi16(1);
     while (length >= STEP) {
-        std::uint64_t steps = (length < ADLER_RUN ? length : ADLER_RUN) / STEP;
+        std::uint64_t steps = std::min(length, ADLER_RUN) / STEP;
         const std::uint64_t run = steps * STEP;
         length -= run;
         __m256i sum = zero;

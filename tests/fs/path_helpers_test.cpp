@@ -30,6 +30,9 @@ TEST(PathHelpers, EditsInPlace) {
             return done ? 1 : 0;
         });
     };
+    const auto within = [](std::string folder) {   // 1 when the text lies in `folder`; no edit
+        return Edit([folder](char* t) { return path_is_within(t, folder.c_str()) ? 1 : 0; });
+    };
     struct Case {
         std::string in;
         Edit edit;
@@ -57,6 +60,13 @@ TEST(PathHelpers, EditsInPlace) {
         {native("C:\\"), up, 0, native("C:\\")},
         {"/sub", up, 0, "/"},
         {"/", up, 0, "/"},
+        {native("C:\\Temp\\x.zip"), within(native("C:\\Temp")), 1, native("C:\\Temp\\x.zip")},
+        {native("C:\\Temp"), within(native("C:\\Temp\\")), 1, native("C:\\Temp")},
+        {native("C:\\Temp2"), within(native("C:\\Temp")), 0, native("C:\\Temp2")},   // another name
+        {native("C:\\Te"), within(native("C:\\Temp")), 0, native("C:\\Te")},
+#ifdef _WIN32
+        {"c:\\data\\x", within("C:\\DATA"), 1, "c:\\data\\x"},   // in any case of letters
+#endif
     };
     for (const Case& c : cases) {
         char buffer[300] = {};
