@@ -1,6 +1,7 @@
 // Source blocks for the patch driver, out of a mapping or out of pages read whole.
 #include "vcdiff/source_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -40,7 +41,7 @@ int read_page(SourceReader* reader, std::uint64_t page, const char** message) {
         if (reader->page_uses[i] < reader->page_uses[slot]) slot = i;
     }
     const std::uint64_t offset = page * SOURCE_PAGE_SIZE;
-    const std::uint64_t length = reader->size - offset < SOURCE_PAGE_SIZE ? reader->size - offset : SOURCE_PAGE_SIZE;
+    const std::uint64_t length = std::min(reader->size - offset, SOURCE_PAGE_SIZE);
     reader->page_uses[slot] = 0;   // emptied until the read succeeds
     if (offset != reader->position &&
         platform_fseek(reader->file, static_cast<std::int64_t>(offset), SEEK_SET) != 0) {
@@ -104,7 +105,7 @@ int load_source_block(SourceReader* reader, DecodeSource* record, std::uint64_t 
     std::uint64_t offset = 0;
     if (number <= reader->size / block_size) {
         offset = number * block_size;
-        length = reader->size - offset < block_size ? reader->size - offset : block_size;
+        length = std::min(reader->size - offset, block_size);
     }
     if (reader->mapping.bytes != nullptr) {
         record->current_block = reader->mapping.bytes + offset;

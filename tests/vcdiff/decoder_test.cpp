@@ -317,6 +317,10 @@ TEST(Decoder, WholeSixteenKibiByteChunksAndSingleBytesAgree) {
     const DecodeRun whole = decode(patch, &SOURCE, patch.size(), &allocator);
     ASSERT_TRUE(whole.result == 0 && whole.output == target) << whole.message;
     EXPECT_EQ(whole.requests, (std::vector<u64>{1, 2, 0, 1, 2, 0, 1, 2, 3, 0}));
+    // The header comes with the first window's start, every later window starts on its own.
+    EXPECT_TRUE(whole.events.front() == DECODE_GOTHEADER &&
+                std::count(whole.events.begin(), whole.events.end(), DECODE_GOTHEADER) == 1 &&
+                std::count(whole.events.begin(), whole.events.end(), DECODE_WINSTART) == 3);
     // Block 3 holds the source's last 848 bytes: the end is known once it is read, and block 0, read
     // after it, changes nothing of this.
     EXPECT_TRUE(whole.last_block_number == 3 && whole.last_block_length == 848 && whole.end_known == 1 &&
