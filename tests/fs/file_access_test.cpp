@@ -8,6 +8,10 @@
 #include "fs/file_access.h"
 #include "fs_test_support.h"
 #include "platform/platform.h"
+#include "platform/write_out.h"
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -93,5 +97,20 @@ TEST_F(FileAccessTest, FreeSpaceAndTheTemporaryFolder) {
     if (!saved.empty()) setenv("TMPDIR", saved.c_str(), 1);
 #endif
 }
+
+#ifndef _WIN32
+// An output the system takes no write-out for (here a pipe) is no failure: the run goes on
+// without, and is not asked again.
+TEST(WriteOut, AnOutputThatTakesNoneIsNoFailure) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    WriteOut state{};
+    EXPECT_EQ(platform_write_out_fd(&state, ends[1]), 0);
+    EXPECT_TRUE(state.refused);
+    EXPECT_EQ(platform_write_out_fd(&state, ends[1]), 0);
+    close(ends[0]);
+    close(ends[1]);
+}
+#endif
 
 }  // namespace

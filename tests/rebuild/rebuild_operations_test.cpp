@@ -186,6 +186,8 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
     const std::uint32_t back[] = {0, 3 * S, S};
     EXPECT_FALSE(run([&](W w) { return split_sound_banks({REGION_A, 16 * S, back, 3, 8 * S}, w); }, &console));
     EXPECT_TRUE(read_all(output_path).empty());
+    // A copy that starts at the image's end has nothing of it to copy: refused, as when the image shrank.
+    EXPECT_FALSE(run([](W w) { return copy_range(SOURCE_SIZE, 1, w); }, &console));
     EXPECT_TRUE(read_all(source_path) == source_bytes());
 }
 

@@ -49,6 +49,9 @@ TEST_F(RebuildTablesTest, EachBrokenFactIsNamed) {
         {"names once each", [](RebuildTableFiles& t) { t.sources[5].name = t.sources[6].name; }},
         {"target order", [](RebuildTableFiles& t) { t.targets[10].sector -= 1; }},
         {"target gaps", [](RebuildTableFiles& t) { t.targets[20].sector += 1; }},
+        {"files over 20 MiB", [](RebuildTableFiles& t) {   // 20 MiB exactly is not over
+             std::find_if(t.targets.begin(), t.targets.end(), [](const auto& r) { return r.size > 10240; })->size = 10240;
+         }},
         {"target sizes", [](RebuildTableFiles& t) { t.targets[1593].size = 0; }},
         {"files over 20 MiB", [](RebuildTableFiles& t) { t.targets[1592].size = 10241; }},
         {"source order", [](RebuildTableFiles& t) { std::swap(t.sources[7].sector, t.sources[8].sector); }},

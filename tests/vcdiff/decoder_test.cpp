@@ -164,7 +164,7 @@ Bytes sample_patch(Bytes* target) {
         encode_copy(&enc, enc.position - 3, 30, COPY_MODE_HERE);
         encode_run(&enc, 0xEE, 1000);
         encode_add(&enc, {1, 2});
-        encode_copy(&enc, enc.copy_window_length + 7, 5);
+        encode_copy(&enc, enc.copy_window_length, 5);   // from the target's first byte
         Bytes piece;
         windows.push_back(checked_window(&enc, SOURCE, w == 3 ? 16000 : 20 * static_cast<u64>(w), &piece));
         *target = concat(*target, piece);
