@@ -73,8 +73,7 @@ int attach_source_file(PatchApplication* app) {
     record->block_size = SOURCE_BLOCK_SIZE;
     const int loaded = load_source_block(&app->reader, record, 0, &app->message);
     if (loaded != 0) return loaded;
-    attach_source(&app->stream, record);
-    return 0;
+    return attach_source(&app->stream, record);
 }
 
 // Whether the source may have changed under the bytes decoded from it (asked before

@@ -121,8 +121,8 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
     // Each set is followed by an entry past its count, which the split must not read.
     const std::uint32_t pieces_a[] = {0, S, 3 * S, 4 * S, 6 * S, ~0u}, pieces_b[] = {0, 3 * S, 6 * S, ~0u};
     const Operation operations[] = {
-        {"one chunk, then two from an odd offset",
-         [](W w) { return copy_range(0, chunk, w) && copy_range(1001, chunk + 1, w); },
+        {"nothing, one chunk, then two from an odd offset",
+         [](W w) { return copy_range(5, 0, w) && copy_range(0, chunk, w) && copy_range(1001, chunk + 1, w); },
          range(0, chunk) + range(1001, chunk + 1), 3},
         {"a range past the source's end ends in zeros", [](W w) { return copy_range(SOURCE_SIZE - 100, 300, w); },
          range(SOURCE_SIZE - 100, 100) + zeros(200), 1},

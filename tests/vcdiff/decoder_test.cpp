@@ -75,7 +75,7 @@ DecodeRun decode(const Bytes& patch, const Bytes* source, std::size_t chunk, Cou
     Bytes block(record.block_size);
     if (run.result == 0 && source != nullptr) {
         load_block(source, 0, &block, &record);
-        attach_source(&stream, &record);
+        run.result = attach_source(&stream, &record);
     }
     for (std::size_t offset = 0; run.result == 0 && offset < patch.size();) {
         const std::size_t length = std::min(chunk, patch.size() - offset);
