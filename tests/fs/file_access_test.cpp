@@ -94,6 +94,12 @@ TEST_F(FileAccessTest, FreeSpaceAndTheTemporaryFolder) {
     unsetenv("TMPDIR");
     char folder[4096];
     EXPECT_TRUE(platform_temporary_folder(folder, sizeof folder) && fs_test::stdfs::canonical("/tmp") == folder);
+    // A name that does not fit the buffer with its terminator is refused, never cut.
+    setenv("TMPDIR", root_.c_str(), 1);
+    const std::string named = fs_test::stdfs::canonical(root_).string();
+    EXPECT_FALSE(platform_temporary_folder(folder, static_cast<std::uint32_t>(named.size())));
+    EXPECT_TRUE(platform_temporary_folder(folder, static_cast<std::uint32_t>(named.size() + 1)) && named == folder);
+    unsetenv("TMPDIR");
     if (!saved.empty()) setenv("TMPDIR", saved.c_str(), 1);
 #endif
 }

@@ -137,6 +137,11 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
         {"bank headers and near misses",
          [&](W w) { return split_sound_banks({REGION_A, 16 * S, pieces_a, 5, 8 * S}, w); },
          sectors(REGION_A, {{0, 1}, {2, 2}, {5, 1}, {7, 2}, {10, 2}}), 5},
+        // A set of three in the same region stops looking at its third bank: headers after it are
+        // not banks of its own.
+        {"fewer banks than headers",
+         [&](W w) { return split_sound_banks({REGION_A, 16 * S, pieces_a, 3, 8 * S}, w); },
+         sectors(REGION_A, {{0, 1}, {2, 2}, {5, 5}}), 3},
         // Piece 0 takes in the next bank's first sector, piece 1 runs past the region, and
         // the scan for piece 2 reaches its end: the header just past it is never seen. A set
         // without entries before it writes nothing.
@@ -181,10 +186,13 @@ TEST_F(RebuildOperations, EachSucceedsOnlyWithItsWholeOutputAndNoticesEveryFaili
             }
         }
     }
-    // Bank offsets that go back (the last two here) are refused before anything is written.
+    // Bank offsets that go back (the last two here, or the last and the set's end) are refused
+    // before anything is written.
     std::string console;
     const std::uint32_t back[] = {0, 3 * S, S};
     EXPECT_FALSE(run([&](W w) { return split_sound_banks({REGION_A, 16 * S, back, 3, 8 * S}, w); }, &console));
+    EXPECT_TRUE(read_all(output_path).empty());
+    EXPECT_FALSE(run([&](W w) { return split_sound_banks({REGION_A, 16 * S, pieces_a, 5, 5 * S}, w); }, &console));
     EXPECT_TRUE(read_all(output_path).empty());
     // A copy that starts at the image's end has nothing of it to copy: refused, as when the image shrank.
     EXPECT_FALSE(run([](W w) { return copy_range(SOURCE_SIZE, 1, w); }, &console));

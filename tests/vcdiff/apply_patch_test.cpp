@@ -257,6 +257,23 @@ TEST(ApplyPatchSource, LargerThanTheCacheAndReadOutOfOrder) {
 }
 
 #ifndef _WIN32
+// With no handler before ours, a SIGBUS sent from outside ends the program as it would have.
+TEST(ApplyPatchSource, ABusErrorSentFromOutsideEndsTheProgram) {
+    const Files files;
+    EXPECT_EXIT(
+        {
+            signal(SIGBUS, SIG_DFL);   // the action before ours
+            std::FILE* file = std::fopen(files.source.c_str(), "rb");
+            FileMapping mapping{};
+            if (file == nullptr || platform_map_file(file, fs::file_size(files.source), &mapping) != MAP_DONE) {
+                std::exit(1);
+            }
+            raise(SIGBUS);
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGBUS), "");
+}
+
 int bus_errors_passed_on = 0;
 void count_bus_error(int, siginfo_t* info, void*) {
     if (info->si_code <= 0) {
